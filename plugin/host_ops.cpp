@@ -1,0 +1,131 @@
+#include "plugin/host_ops.h"
+
+#include <cstring>
+
+#include "engine/engine_link.h"
+#include "engine/responders.h"
+#include "plugin/file_types.h"
+
+namespace {
+
+bool StillStarting(PlaybackState state) { return state == StateStarting; }
+bool StillSeeking(PlaybackState state) { return state == StateSeekRequested || state == StateSeeking; }
+
+bool PlaybackThreadRunning() {
+    const HANDLE thread = g_threadHandle.load();
+    return thread != INVALID_HANDLE_VALUE && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
+}
+
+// Stop's first step: the output module is closed before the thread stops.
+void CloseOutput() {
+    if (g_state.outputOpen.load() != 1) return;
+    g_module.outMod->Close();
+    g_module.SAVSADeInit();
+    g_state.outputOpen.store(0);
+}
+
+}  // namespace
+
+void Init() noexcept {
+    char country[8] = {};
+    g_state.koreanLocale = 0;
+    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SABBREVCTRYNAME, country, sizeof(country)) &&
+        std::strcmp(country, "KOR") == 0) {
+        g_state.koreanLocale = 1;
+    }
+}
+
+void Quit() noexcept {
+    MSG msg;
+    bool quitSeen = false;
+    int quitCode = 0;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            quitSeen = true;
+            quitCode = static_cast<int>(msg.wParam);
+            continue;
+        }
+        DispatchMessageA(&msg);
+    }
+    if (quitSeen) PostQuitMessage(quitCode);
+    StopPlaybackThread();
+    rma::UnloadEngine();
+}
+
+int Play(const char* path) noexcept {
+    if (rma::LoadEngine() != 0) return 1;
+    if (GetPlaybackState() != StateIdle) return 1;
+    // A path that does not fit, as a path or as the URL made of it, is
+    // refused whole: a cut one would play another file.
+    char url[MAX_PATH];
+    int quiet = 0;
+    if (!path || std::strlen(path) >= sizeof(g_state.path) ||
+        !plugin::FormPlaybackUrl(path, url, sizeof(url), &quiet)) {
+        return 1;
+    }
+    std::strcpy(g_state.path, path);
+    g_state.paused.store(0);
+    SetPlaybackState(StateStarting);
+    g_state.positionMs.store(0);
+    g_state.lengthMs.store(0);
+
+    // Started suspended so that its handle and id are known before anything
+    // the thread sets off can post a command to it.
+    DWORD threadId = 0;
+    const HANDLE thread = CreateThread(nullptr, 0, PlaybackThread, nullptr, CREATE_SUSPENDED, &threadId);
+    if (!thread) {
+        SetPlaybackState(StateIdle);
+        return 1;
+    }
+    g_state.threadId.store(threadId);
+    g_threadHandle.store(thread);
+    ResumeThread(thread);
+
+    PumpMessagesWhile(StillStarting);
+    const PlaybackState state = GetPlaybackState();
+    return (state == StateOpened || state == StatePlaying) ? 0 : 1;
+}
+
+void Pause() noexcept {
+    if (g_state.paused.load() == 1 || !g_state.player) return;
+    g_state.paused.store(1);
+    rma::PausePlayer();
+    g_module.outMod->Pause(1);
+}
+
+void UnPause() noexcept {
+    if (g_state.paused.load() == 0 || !g_state.player) return;
+    g_state.paused.store(0);
+    rma::ResumePlayer();
+    g_module.outMod->Pause(0);
+}
+
+int IsPaused() noexcept { return g_state.paused.load(); }
+
+void Stop() noexcept {
+    CloseOutput();
+    rma::DestroyVideoSite();
+    StopPlaybackThread();
+    SetPlaybackState(StateIdle);
+}
+
+int GetLength() noexcept { return g_state.lengthMs.load(); }
+int GetOutputTime() noexcept { return g_state.positionMs.load(); }
+
+void SetOutputTime(int timeMs) noexcept {
+    // Without a running thread nobody would carry the seek out, and the wait
+    // below would never end.
+    if (!PlaybackThreadRunning()) return;
+    // The state goes first: an engine that seeks at once must not be
+    // overtaken by this write.
+    SetPlaybackState(StateSeekRequested);
+    PostPlayerCommand(CmdSeek, timeMs);
+    PumpMessagesWhile(StillSeeking);
+}
+
+void SetVolume(int volume) noexcept { g_module.outMod->SetVolume(volume); }
+void SetPan(int pan) noexcept { g_module.outMod->SetPan(pan); }
+
+int IsOurFile(const char* name) noexcept { return plugin::IsRealMediaName(name) ? 1 : 0; }
+int InfoBox(const char*, HWND) noexcept { return 0; }
+void EQSet(int, char[10], int) noexcept {}

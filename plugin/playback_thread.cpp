@@ -1,0 +1,67 @@
+#include <windows.h>
+
+#include "plugin/file_types.h"
+#include "plugin/host_ops.h"
+
+namespace {
+
+constexpr DWORD kDrainLimitMs = 10000;
+constexpr DWORD kDrainPollMs = 50;
+
+// Lets the output module play out what it holds, for at most ten seconds.
+void DrainOutput() {
+    winamp::Out_Module* out = g_module.outMod;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < kDrainLimitMs) {
+        out->CanWrite();
+        if (!out->IsPlaying()) return;
+        Sleep(kDrainPollMs);
+    }
+}
+
+}  // namespace
+
+DWORD WINAPI PlaybackThread(void*) noexcept {
+    MSG msg;
+    // Create the message queue before anything else, so commands posted
+    // right after Play are never refused for want of one.
+    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+
+    rma::IRMAPlayer* player = g_state.player;
+    char url[MAX_PATH];
+    int quiet = 1;
+    if (!plugin::FormPlaybackUrl(g_state.path, url, sizeof(url), &quiet)) {
+        SetPlaybackState(StateFailed);
+        return 0;
+    }
+    g_state.quietStatus.store(quiet);
+    if (player->OpenURL(url) != 0) {
+        SetPlaybackState(StateFailed);
+        return 0;
+    }
+    SetPlaybackState(StateOpened);
+    player->Begin();
+
+    for (;;) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) break;
+        if (msg.message != PlayerCommandMessage) {
+            DispatchMessageA(&msg);
+            continue;
+        }
+        if (msg.wParam == CmdStop) break;
+        if (msg.wParam == CmdStreamEnded) {
+            if (player->IsDone()) DrainOutput();
+            PostMessageA(g_module.hMainWindow, winamp::kEndOfFileMessage, 0, 0);
+            break;
+        }
+        if (msg.wParam == CmdSeek) {
+            const int target = static_cast<int>(msg.lParam);
+            player->Seek(static_cast<rma::ULONG32>(target));
+            g_module.outMod->Flush(target);
+        }
+    }
+    player->Stop();
+    SetPlaybackState(StateIdle);
+    return 0;
+}
