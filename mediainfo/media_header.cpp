@@ -1,0 +1,137 @@
+#include "mediainfo/media_header.h"
+
+#include <cstring>
+
+#include "mediainfo/media_info.h"
+
+void ReverseBytes(unsigned char* buffer, int count) noexcept {
+    for (int i = 0; i < count / 2; ++i) {
+        unsigned char swapped = buffer[i];
+        buffer[i] = buffer[count - 1 - i];
+        buffer[count - 1 - i] = swapped;
+    }
+}
+
+namespace mediainfo {
+namespace {
+
+constexpr unsigned char kRealMediaSignature[4] = {'.', 'R', 'M', 'F'};
+constexpr unsigned char kRealAudioSignature[4] = {'.', 'r', 'a', 0xFD};
+constexpr unsigned char kContentTag[4] = {'C', 'O', 'N', 'T'};
+
+// RealMedia offsets of the properties header's duration and data-chunk
+// offset, for the usual 18-byte file header.  Files with a 16-byte file
+// header have every property two bytes earlier.
+constexpr std::uint32_t kDurationOffset = 48;
+constexpr std::uint32_t kDataOffsetOffset = 60;
+constexpr std::uint32_t kShortHeaderSize = 16;
+
+// Content-description chunk: tag, size (4), version (2), title length (2),
+// title.  Its strings carry no terminator in the file.
+constexpr int kTitleLengthAt = 10;
+constexpr int kTitleAt = 12;
+
+// RealAudio: the title length byte sits at 69 in version 4 headers and at 22
+// in version 3 headers; version 5 headers carry no title.
+constexpr std::uint32_t kRealAudioVersionTag = 8;
+constexpr std::uint32_t kRealAudio4TitleLength = 69;
+constexpr std::uint32_t kRealAudio3TitleLength = 22;
+
+std::uint32_t BigEndian32(unsigned char (&bytes)[4]) noexcept {
+    ReverseBytes(bytes, 4);
+    std::uint32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// False, leaving `value` alone, when fewer than four bytes exist there.
+bool ReadNumber(ByteSource& source, std::uint32_t offset, std::uint32_t* value) noexcept {
+    unsigned char bytes[4];
+    if (source.ReadAt(offset, bytes, 4) != 4) return false;
+    *value = BigEndian32(bytes);
+    return true;
+}
+
+// Copies at most `length` bytes of `text`, up to its first zero byte and
+// within the title buffer, and terminates the copy.
+void CopyTitle(const unsigned char* text, int length, char* title) noexcept {
+    if (length > kTitleCapacity - 1) length = kTitleCapacity - 1;
+    int n = 0;
+    while (n < length && text[n] != 0) {
+        title[n] = static_cast<char>(text[n]);
+        ++n;
+    }
+    title[n] = '\0';
+}
+
+void ReadRealMediaHeader(ByteSource& source, const unsigned char* head, int headRead, char* title,
+                         int* lengthMs) noexcept {
+    std::uint32_t shift = 0;
+    if (headRead == 8) {
+        unsigned char size[4] = {head[4], head[5], head[6], head[7]};
+        if (BigEndian32(size) == kShortHeaderSize) shift = 2;
+    }
+    std::uint32_t number;
+    if (lengthMs && ReadNumber(source, kDurationOffset - shift, &number))
+        *lengthMs = static_cast<int>(number);
+    if (!title) return;
+
+    std::uint32_t dataOffsetAt = kDataOffsetOffset - shift;
+    if (!ReadNumber(source, dataOffsetAt, &number)) return;
+    // The window's start is a signed 32-bit move from the start of the file;
+    // a negative one fails and reading goes on where the last read ended.
+    std::int32_t start = static_cast<std::int32_t>(number - kWindowSize);
+    std::uint32_t windowAt = start < 0 ? dataOffsetAt + 4 : static_cast<std::uint32_t>(start);
+
+    unsigned char window[kWindowSize];
+    int windowRead = source.ReadAt(windowAt, window, kWindowSize);
+    const int lastTagAt = kWindowSize - static_cast<int>(sizeof kContentTag);  // 508, exclusive
+    for (int at = 0; at < lastTagAt && at + 4 <= windowRead; ++at) {
+        if (std::memcmp(window + at, kContentTag, sizeof kContentTag) != 0) continue;
+        if (at + kTitleAt > windowRead) return;
+        int titleLength = window[at + kTitleLengthAt] << 8 | window[at + kTitleLengthAt + 1];
+        int available = windowRead - (at + kTitleAt);
+        if (titleLength > available) titleLength = available;
+        if (titleLength > 0 && window[at + kTitleAt] != 0) CopyTitle(window + at + kTitleAt, titleLength, title);
+        return;
+    }
+}
+
+void ReadRealAudioHeader(ByteSource& source, char* title) noexcept {
+    if (!title) return;
+    unsigned char version[4];
+    std::uint32_t lengthAt = kRealAudio3TitleLength;
+    if (source.ReadAt(kRealAudioVersionTag, version, 4) == 4 && std::memcmp(version, ".ra", 3) == 0) {
+        if (version[3] == '5') return;
+        if (version[3] == '4') lengthAt = kRealAudio4TitleLength;
+    }
+    unsigned char length;
+    if (source.ReadAt(lengthAt, &length, 1) != 1 || length == 0) return;
+    unsigned char text[255];
+    int textRead = source.ReadAt(lengthAt + 1, text, length);
+    if (textRead > 0 && text[0] != 0) CopyTitle(text, textRead, title);
+}
+
+}  // namespace
+
+void CopyDefaultTitle(const char* name, char* title) noexcept {
+    const char* base = std::strrchr(name, '\\');
+    base = base ? base + 1 : name;
+    std::size_t length = std::strlen(base);
+    if (length > kTitleCapacity - 1) length = kTitleCapacity - 1;
+    std::memcpy(title, base, length);
+    title[length] = '\0';
+}
+
+void ReadHeader(ByteSource& source, char* title, int* lengthMs) noexcept {
+    // The signature and, for RealMedia, the file header's size in one read.
+    unsigned char head[8];
+    int headRead = source.ReadAt(0, head, sizeof head);
+    if (headRead < 4) return;
+    if (std::memcmp(head, kRealMediaSignature, 4) == 0)
+        ReadRealMediaHeader(source, head, headRead, title, lengthMs);
+    else if (std::memcmp(head, kRealAudioSignature, 4) == 0)
+        ReadRealAudioHeader(source, title);
+}
+
+}  // namespace mediainfo

@@ -1,0 +1,33 @@
+// The header parser behind ReadMediaInfo: no Win32, so it also builds
+// natively for the fuzzer.
+#pragma once
+
+#include <cstdint>
+
+namespace mediainfo {
+
+constexpr int kTitleCapacity = 2048;    // the host's title buffer, terminator included
+constexpr int kDefaultLengthMs = -1000;
+constexpr int kWindowSize = 512;        // the bytes in front of the data chunk
+
+// Where the parser's bytes come from.
+class ByteSource {
+public:
+    // Reads up to `count` bytes starting `offset` bytes from the start of the
+    // file; returns how many were read (0 past the end or on failure).
+    virtual int ReadAt(std::uint32_t offset, unsigned char* buffer, int count) noexcept = 0;
+
+protected:
+    ~ByteSource() = default;
+};
+
+// The default title: the name after its last backslash, cut to fit the
+// title buffer.
+void CopyDefaultTitle(const char* name, char* title) noexcept;
+
+// Reads the header answers from `source` over the defaults already in
+// `title` and `lengthMs`; a null pointer means that answer is not wanted and
+// no byte is read for it.  Answers the header lacks are left alone.
+void ReadHeader(ByteSource& source, char* title, int* lengthMs) noexcept;
+
+}  // namespace mediainfo
