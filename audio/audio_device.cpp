@@ -1,0 +1,260 @@
+#include "audio/audio_device.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "audio/output_gate.h"
+#include "engine/responders.h"
+#include "plugin/plugin_state.h"
+
+namespace rma {
+
+namespace {
+
+constexpr int kMaxOutputWrite = 8192;  // the host's limit for one Write
+
+}  // namespace
+
+IRMAAudioDevice* NewAudioDevice(IRMAPlayer* player) noexcept {
+    return new (std::nothrow) AudioDevice(player);
+}
+
+AudioDevice::AudioDevice(IRMAPlayer* player) noexcept : player_(player) {}
+
+AudioDevice::~AudioDevice() {
+    response_.reset();
+    player_.reset();
+}
+
+HRESULT AudioDevice::QueryInterface(REFIID id, void** out) {
+    if (!out) return static_cast<HRESULT>(0x80004003);
+    if (SameId(id, IID_Unknown) || SameId(id, IID_IRMAAudioDevice)) {
+        *out = static_cast<IRMAAudioDevice*>(this);
+    } else if (SameId(id, IID_IRMACallback)) {
+        *out = static_cast<IRMACallback*>(this);
+    } else {
+        *out = nullptr;
+        return kNoInterface;
+    }
+    AddRef();
+    return kOk;
+}
+
+ULONG AudioDevice::AddRef() {
+    return static_cast<ULONG>(InterlockedIncrement(&refCount_));
+}
+
+ULONG AudioDevice::Release() {
+    LONG remaining = InterlockedDecrement(&refCount_);
+    if (remaining > 0) return static_cast<ULONG>(remaining);
+    delete this;
+    return 0;
+}
+
+audio::PcmFormat AudioDevice::Pcm() const noexcept {
+    return audio::PcmFormat{format_.channels, format_.bitsPerSample, format_.samplesPerSec};
+}
+
+bool AudioDevice::HoldsResponse() noexcept {
+    std::lock_guard<std::mutex> lock(responseLock_);
+    return static_cast<bool>(response_);
+}
+
+ComPtr<IRMAAudioDeviceResponse> AudioDevice::TakeResponse() noexcept {
+    std::lock_guard<std::mutex> lock(responseLock_);
+    return std::move(response_);
+}
+
+ComPtr<IRMAAudioDeviceResponse> AudioDevice::CurrentResponse() noexcept {
+    std::lock_guard<std::mutex> lock(responseLock_);
+    return response_;
+}
+
+HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* response) {
+    if (opened_) return kOk;
+    if (HoldsResponse() || !player_) return kUnexpected;
+    if (!response || !format) return kInvalidArg;
+    // Refused before the output module is touched: every later division by
+    // channels, rate or bytes per sample is then safe.
+    if (!audio::IsValidFormat({format->channels, format->bitsPerSample, format->samplesPerSec}))
+        return kInvalidArg;
+
+    {
+        std::lock_guard<std::mutex> lock(responseLock_);
+        response_ = ComPtr<IRMAAudioDeviceResponse>(response);
+    }
+    format_ = *format;
+    const audio::PcmFormat pcm = Pcm();
+
+    int latency;
+    {
+        audio::OutputAccess output;
+        output.Rearm();
+        winamp::Out_Module* outMod = g_module.outMod;
+        latency = outMod->Open(static_cast<int>(pcm.samplesPerSec), pcm.channels, pcm.bitsPerSample, 0, 0);
+        if (latency >= 0) {
+            g_state.outputOpen = 1;
+            outMod->SetVolume(winamp::kApplyCurrentVolume);
+            audio::InfoFigures info = audio::SetInfoFigures(pcm);
+            g_module.SetInfo(info.bitrate, info.sampleRateKhz, info.channels, info.synched);
+            g_module.SAVSAInit(latency, static_cast<int>(pcm.samplesPerSec));
+            g_module.VSASetInfo(static_cast<int>(pcm.samplesPerSec), pcm.channels);
+        }
+    }
+    if (latency < 0) {
+        SetPlaybackState(StateFailed);
+        PostPlayerCommand(CmdStop, 0);
+        // Let go of the response so the next Play can open the device again.
+        TakeResponse().reset();
+        MessageBoxA(g_module.hMainWindow, "Could not open output module", "Error opening module", MB_ICONERROR);
+        return 1;
+    }
+    SetPlaybackState(StatePlaying);
+    firstWrite_ = 1;
+    opened_ = 1;
+    return kOk;
+}
+
+HRESULT AudioDevice::Close(BOOL32 flush) {
+    if (!opened_ || !player_) return kUnexpected;
+    TakeResponse().reset();
+    if (flush) Drain();
+    opened_ = 0;
+    return kOk;
+}
+
+HRESULT AudioDevice::Resume() {
+    if (!opened_ || !paused_) return kUnexpected;
+    ScheduleTimeCallback();
+    if (callbackHandle_ == 0) return kFail;
+    paused_ = 0;
+    return kOk;
+}
+
+HRESULT AudioDevice::Pause() {
+    if (!opened_ || paused_) return kUnexpected;
+    CancelTimeCallback();
+    paused_ = 1;
+    return kOk;
+}
+
+HRESULT AudioDevice::Write(const AudioData* data) {
+    if (!data) return kInvalidArg;
+    if (!opened_) return kUnexpected;
+    if (!HoldsResponse()) return kFail;
+
+    if (firstWrite_.exchange(0)) granularityMs_ = audio::GranularityMs(Pcm(), format_.maxBlockSize);
+
+    if (IRMABuffer* buffer = data->data) {
+        ULONG32 size = buffer->GetSize();
+        char* block = reinterpret_cast<char*>(buffer->GetBuffer());
+        if (block && (GetPlaybackState() & 0xF0) == 0x10)
+            PassToHost(block, static_cast<int>(std::min<ULONG32>(size, INT_MAX / 2)));
+    }
+    ScheduleTimeCallback();
+    return kOk;
+}
+
+char* AudioDevice::DspBuffer(int bytes) noexcept {
+    if (bytes > dspCapacity_) {
+        dspBuffer_.reset(new (std::nothrow) char[bytes]);
+        dspCapacity_ = dspBuffer_ ? bytes : 0;
+    }
+    return dspBuffer_.get();
+}
+
+void AudioDevice::PassToHost(char* block, int length) noexcept {
+    audio::OutputAccess output;
+    if (!output.open()) return;
+    winamp::Out_Module* outMod = g_module.outMod;
+    const audio::PcmFormat pcm = Pcm();
+
+    // The hooks see the engine's block before the DSP hook changes anything.
+    g_module.SAAddPCMData(block, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
+    g_module.VSAAddPCMData(block, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
+
+    const char* source = block;
+    if (g_module.dsp_isactive()) {
+        // A copy only while DSP is on: the hook may return more samples than
+        // it was given, which the engine's own block has no room for.
+        int capacity = 2 * length;
+        if (char* work = DspBuffer(std::max(capacity, 1))) {
+            std::memcpy(work, block, static_cast<size_t>(length));
+            int samples = g_module.dsp_dosamples(reinterpret_cast<short*>(work), audio::DspSampleCount(pcm, length),
+                                                 pcm.bitsPerSample, pcm.channels, static_cast<int>(pcm.samplesPerSec));
+            source = work;
+            length = std::clamp(audio::BytesForSamples(pcm, std::max(samples, 0)), 0, capacity);
+        }
+    }
+
+    if (!output.WaitForRoom(length)) return;
+    for (int offset = 0; offset < length; offset += kMaxOutputWrite) {
+        int piece = std::min(kMaxOutputWrite, length - offset);
+        if (outMod->Write(const_cast<char*>(source) + offset, piece) != 0) OutputDebugStringA("OOPS!\n");
+    }
+}
+
+BOOL32 AudioDevice::InitVolume(UINT16, UINT16) { return 1; }
+
+HRESULT AudioDevice::SetVolume(UINT16 volume) {
+    volume_ = volume;
+    return kOk;
+}
+
+UINT16 AudioDevice::GetVolume() { return static_cast<UINT16>(volume_.load()); }
+
+HRESULT AudioDevice::Reset() {
+    paused_ = 0;
+    CancelTimeCallback();
+    firstWrite_ = 1;
+    return kOk;
+}
+
+HRESULT AudioDevice::Drain() {
+    CancelTimeCallback();
+    return kOk;
+}
+
+HRESULT AudioDevice::CheckFormat(const AudioFormat*) { return kOk; }
+
+ULONG32 AudioDevice::OutputTimeMs() noexcept {
+    audio::OutputAccess output;
+    if (output.open()) lastOutputTimeMs_ = static_cast<ULONG32>(g_module.outMod->GetOutputTime());
+    return lastOutputTimeMs_;
+}
+
+HRESULT AudioDevice::GetCurrentAudioTime(ULONG32* timeMs) {
+    if (!timeMs) return kInvalidArg;
+    *timeMs = opened_ ? OutputTimeMs() : 0;
+    return kOk;
+}
+
+HRESULT AudioDevice::Func() {
+    callbackHandle_ = 0;
+    // After a Close without flush the response is gone: the chain ends here.
+    ComPtr<IRMAAudioDeviceResponse> response = CurrentResponse();
+    if (!response) return kOk;
+    response->OnTimeSync(OutputTimeMs());
+    ScheduleTimeCallback();
+    return kOk;
+}
+
+void AudioDevice::ScheduleTimeCallback() noexcept {
+    if (callbackHandle_ != 0) return;
+    ComPtr<IRMAScheduler> scheduler;
+    if (player_.query(IID_IRMAScheduler, scheduler) != kOk || !scheduler) return;
+    callbackHandle_ = scheduler->RelativeEnter(static_cast<IRMACallback*>(this), granularityMs_);
+}
+
+void AudioDevice::CancelTimeCallback() noexcept {
+    ULONG32 handle = callbackHandle_;
+    if (handle == 0) return;
+    ComPtr<IRMAScheduler> scheduler;
+    if (player_.query(IID_IRMAScheduler, scheduler) != kOk || !scheduler) return;
+    scheduler->Remove(handle);
+    callbackHandle_ = 0;
+}
+
+}  // namespace rma

@@ -1,0 +1,40 @@
+// Format arithmetic of the audio bridge: the figures given to the host's
+// SetInfo, the time-report period and the DSP hook's sample count.  Pure
+// integer logic, no Win32: it compiles natively as well.
+#pragma once
+
+#include <cstdint>
+
+namespace audio {
+
+struct PcmFormat {
+    std::uint16_t channels;
+    std::uint16_t bitsPerSample;
+    std::uint32_t samplesPerSec;
+};
+
+// The four integers SetInfo takes: bit rate as the host shows it (kilobytes
+// per second of PCM, so 1411 kbit/s shows as 176), kHz, channels, synched.
+struct InfoFigures {
+    int bitrate;
+    int sampleRateKhz;
+    int channels;
+    int synched;
+};
+
+// A format every division below can use: at least one channel, a nonzero
+// rate and at least one whole byte per sample.
+bool IsValidFormat(const PcmFormat& format) noexcept;
+
+InfoFigures SetInfoFigures(const PcmFormat& format) noexcept;
+
+// Half the playing time of the largest block, truncated to whole ms.
+std::uint32_t GranularityMs(const PcmFormat& format, std::uint16_t maxBlockSize) noexcept;
+
+// Samples per channel in a block of `bytes` bytes.
+int DspSampleCount(const PcmFormat& format, int bytes) noexcept;
+
+// Bytes taken by `samples` samples per channel.
+int BytesForSamples(const PcmFormat& format, int samples) noexcept;
+
+}  // namespace audio

@@ -1,0 +1,54 @@
+#include "ui/status_window.h"
+
+#include <windows.h>
+
+#include "plugin/plugin_state.h"
+
+namespace ui {
+
+namespace {
+
+constexpr DWORD kStatusStyle = WS_VISIBLE | WS_CAPTION;  // 0x10C00000
+constexpr int kStatusWidth = 300;
+constexpr char kVideoCaption[] = "Video Window";
+
+}  // namespace
+
+void ShowStatusText(const char* text) noexcept {
+    if (!text) text = "";
+    HWND video = g_state.videoWindow;
+    if (SetWindowTextA(video, text) && IsWindowVisible(video)) return;
+    if (g_state.quietStatus) return;
+
+    HWND host = g_module.hMainWindow;
+    RECT hostRect{};
+    GetWindowRect(host, &hostRect);
+    const int x = hostRect.right;
+    const int y = hostRect.top;
+
+    HWND status = g_state.statusWindow;
+    // The window dies with the thread that created it; a handle that names
+    // no window any more must not stop every later caption from showing.
+    if (status && !IsWindow(status)) status = nullptr;
+    if (status) {
+        SetWindowTextA(status, text);
+    } else {
+        status = CreateWindowExA(0, "STATIC", text, kStatusStyle, x, y, kStatusWidth, 0, host, nullptr,
+                                 g_module.hDllInstance, nullptr);
+        g_state.statusWindow = status;
+    }
+    if (!status) return;
+    SetWindowPos(status, host, x, y, kStatusWidth, 0, SWP_SHOWWINDOW);
+    ShowWindow(status, SW_SHOW);
+}
+
+void HideStatusWindow() noexcept {
+    HWND status = g_state.statusWindow;
+    if (status) ShowWindow(status, SW_HIDE);
+    if (SetWindowTextA(g_state.videoWindow, kVideoCaption)) {
+        if (status) DestroyWindow(status);
+        g_state.statusWindow = nullptr;
+    }
+}
+
+}  // namespace ui

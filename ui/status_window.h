@@ -1,0 +1,11 @@
+// The one-line status caption shown while the engine contacts a server or
+// buffers: in the video window's caption when one is on screen, otherwise in
+// a small captioned window just right of the host's main window.
+#pragma once
+
+namespace ui {
+
+void ShowStatusText(const char* text) noexcept;
+void HideStatusWindow() noexcept;
+
+}  // namespace ui
