@@ -1,0 +1,375 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "plugin/host_ops.h"
+#include "plugin/plugin_state.h"
+
+namespace testsupport {
+
+std::string BinDir() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of("\\/"));
+}
+
+std::string MakeTempDir() {
+    static std::atomic<int> serial{0};
+    char base[MAX_PATH];
+    GetTempPathA(sizeof(base), base);
+    for (;;) {
+        std::string dir = std::string(base) + "rmtest" + std::to_string(GetCurrentProcessId()) + "_" +
+                          std::to_string(serial++);
+        if (CreateDirectoryA(dir.c_str(), nullptr)) return dir;
+    }
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+void SetClassesRootDefault(const char* key, const char* value) {
+    LONG status = RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, value, static_cast<DWORD>(std::strlen(value)));
+    ASSERT_EQ(status, ERROR_SUCCESS) << key;
+}
+
+void DeleteClassesRootTree(const char* key) {
+    // RegDeleteTree is not on every system this runs on; go depth-first.
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS) return;
+    char child[256];
+    for (;;) {
+        DWORD size = sizeof(child);
+        if (RegEnumKeyExA(handle, 0, child, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        DeleteClassesRootTree((std::string(key) + "\\" + child).c_str());
+    }
+    RegCloseKey(handle);
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, key);
+}
+
+void SetEngineDirectory(const std::string& directory) { SetClassesRootDefault(kEngineKey, directory.c_str()); }
+
+void PumpFor(DWORD ms) {
+    const DWORD start = GetTickCount();
+    PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    MSG msg;
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return true;
+}
+
+// ---- message boxes ----------------------------------------------------------
+
+MessageBoxWatcher::MessageBoxWatcher(int answer) : answer_(answer) {
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+MessageBoxWatcher::~MessageBoxWatcher() {
+    stop_.store(true);
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+}
+
+DWORD WINAPI MessageBoxWatcher::Run(void* self) {
+    auto* watcher = static_cast<MessageBoxWatcher*>(self);
+    while (!watcher->stop_.load()) {
+        watcher->Scan();
+        Sleep(5);
+    }
+    return 0;
+}
+
+namespace {
+
+struct ScanContext {
+    std::vector<HWND> dialogs;
+};
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM param) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char cls[32];
+    if (pid == GetCurrentProcessId() && GetClassNameA(window, cls, sizeof(cls)) && std::strcmp(cls, "#32770") == 0 &&
+        IsWindowVisible(window)) {
+        reinterpret_cast<ScanContext*>(param)->dialogs.push_back(window);
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CountButtons(HWND child, LPARAM param) {
+    char cls[32];
+    if (GetClassNameA(child, cls, sizeof(cls)) && _stricmp(cls, "Button") == 0) ++*reinterpret_cast<int*>(param);
+    return TRUE;
+}
+
+std::string WindowText(HWND window) {
+    char text[2048] = {};
+    GetWindowTextA(window, text, sizeof(text));
+    return text;
+}
+
+}  // namespace
+
+void MessageBoxWatcher::Scan() {
+    ScanContext context;
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&context));
+    for (HWND dialog : context.dialogs) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            bool known = false;
+            for (HWND seen : answered_) known = known || seen == dialog;
+            if (known) continue;
+            SeenBox box;
+            box.caption = WindowText(dialog);
+            HWND textControl = GetDlgItem(dialog, 0xFFFF);
+            if (textControl) box.text = WindowText(textControl);
+            box.owner = GetWindow(dialog, GW_OWNER);
+            box.style = GetWindowLongA(dialog, GWL_STYLE);
+            HWND icon = GetDlgItem(dialog, 0x0014);
+            box.hasIcon = icon && IsWindowVisible(icon) &&
+                          SendMessageA(icon, STM_GETICON, 0, 0) != 0;
+            EnumChildWindows(dialog, CountButtons, reinterpret_cast<LPARAM>(&box.buttons));
+            boxes_.push_back(box);
+            answered_.push_back(dialog);
+        }
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(answer_.load(), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, answer_.load())));
+    }
+}
+
+std::vector<SeenBox> MessageBoxWatcher::Boxes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return boxes_;
+}
+
+size_t MessageBoxWatcher::Count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return boxes_.size();
+}
+
+void MessageBoxWatcher::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    boxes_.clear();
+}
+
+bool MessageBoxWatcher::WaitForCount(size_t count, DWORD timeoutMs) {
+    return PumpUntil([&] { return Count() >= count; }, timeoutMs);
+}
+
+// ---- the fake host ----------------------------------------------------------
+
+namespace {
+
+FakeHost* g_host = nullptr;
+
+HostCounts& C() { return g_host->counts; }
+HostSettings& S() { return g_host->settings; }
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (g_host) {
+        if (message == winamp::kEndOfFileMessage) {
+            ++C().endOfFileMessages;
+            if (S().stopOnMessages.load()) { ++C().stopCalls; g_module.Stop(); }
+            return 0;
+        }
+        if (message == WM_COMMAND && LOWORD(wParam) == winamp::kStopCommand) {
+            ++C().stopCommands;
+            if (S().stopOnMessages.load()) { ++C().stopCalls; g_module.Stop(); }
+            return 0;
+        }
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int __cdecl OutOpen(int rate, int channels, int bits, int bufferMs, int prebufferMs) {
+    ++C().outOpen;
+    C().openRate = rate;
+    C().openChannels = channels;
+    C().openBits = bits;
+    C().openBufferMs = bufferMs;
+    C().openPrebufferMs = prebufferMs;
+    return S().openResult.load();
+}
+void __cdecl OutClose() { ++C().outClose; }
+int __cdecl OutWrite(char* data, int length) {
+    ++C().outWrite;
+    if (C().outClose.load() >= C().outOpen.load() && C().outOpen.load() > 0) ++C().writesAfterClose;
+    C().bytesWritten += length;
+    if (g_host->captureWrites.load()) {
+        std::lock_guard<std::mutex> lock(g_host->writtenMutex);
+        g_host->written.append(data, static_cast<size_t>(length));
+        g_host->writeSizes.push_back(length);
+    }
+    return 0;
+}
+int __cdecl OutCanWrite() { ++C().outCanWrite; return S().canWrite.load(); }
+int __cdecl OutIsPlaying() { ++C().outIsPlaying; return S().isPlaying.load(); }
+int __cdecl OutPause(int pause) { ++C().outPause; C().lastPause = pause; return 0; }
+void __cdecl OutSetVolume(int volume) { ++C().outSetVolume; C().lastVolume = volume; }
+void __cdecl OutSetPan(int pan) { ++C().outSetPan; C().lastPan = pan; }
+void __cdecl OutFlush(int timeMs) { ++C().outFlush; C().lastFlush = timeMs; }
+int __cdecl OutGetOutputTime() { ++C().outGetOutputTime; return S().outputTimeMs.load(); }
+int __cdecl OutGetWrittenTime() { ++C().outGetWrittenTime; return S().writtenTimeMs.load(); }
+
+void __cdecl HostSavsaInit(int latency, int rate) {
+    ++C().savsaInit;
+    C().savsaInitArgs[0] = latency;
+    C().savsaInitArgs[1] = rate;
+}
+void __cdecl HostSavsaDeInit() { ++C().savsaDeInit; }
+void __cdecl HostSaAddPcm(void*, int, int, int) { ++C().saAddPcm; }
+void __cdecl HostVsaAddPcm(void*, int, int, int) { ++C().vsaAddPcm; }
+void __cdecl HostVsaSetInfo(int rate, int channels) {
+    ++C().vsaSetInfo;
+    C().vsaSetInfoArgs[0] = rate;
+    C().vsaSetInfoArgs[1] = channels;
+}
+int __cdecl HostDspIsActive() { ++C().dspIsActive; return S().dspActive.load(); }
+int __cdecl HostDspDoSamples(short*, int samples, int, int, int) { ++C().dspDoSamples; return samples; }
+void __cdecl HostSetInfo(int bitrate, int rateKhz, int channels, int synched) {
+    ++C().setInfo;
+    C().setInfoArgs[0] = bitrate;
+    C().setInfoArgs[1] = rateKhz;
+    C().setInfoArgs[2] = channels;
+    C().setInfoArgs[3] = synched;
+}
+int __cdecl HostSaGetMode() { ADD_FAILURE() << "SAGetMode is never called"; return 0; }
+void __cdecl HostSaAdd(void*, int, int) { ADD_FAILURE() << "SAAdd is never called"; }
+int __cdecl HostVsaGetMode(int*, int*) { ADD_FAILURE() << "VSAGetMode is never called"; return 0; }
+void __cdecl HostVsaAdd(void*, int) { ADD_FAILURE() << "VSAAdd is never called"; }
+
+winamp::Out_Module g_outModule = {
+    0x10, const_cast<char*>("test output"), 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    OutOpen, OutClose, OutWrite, OutCanWrite, OutIsPlaying, OutPause, OutSetVolume, OutSetPan, OutFlush,
+    OutGetOutputTime, OutGetWrittenTime,
+};
+
+}  // namespace
+
+FakeHost* FakeHost::Current() { return g_host; }
+
+FakeHost::FakeHost() {
+    static ATOM windowClass = [] {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = HostWindowProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "FakeHostMain";
+        return RegisterClassA(&wc);
+    }();
+    (void)windowClass;
+    window_ = CreateWindowExA(0, "FakeHostMain", "Fake host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 50, 275, 116,
+                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    g_host = this;
+    g_module.hMainWindow = window_;
+    g_module.hDllInstance = GetModuleHandleA(nullptr);
+    g_outModule.hMainWindow = window_;
+    g_module.outMod = &g_outModule;
+    g_module.SAVSAInit = HostSavsaInit;
+    g_module.SAVSADeInit = HostSavsaDeInit;
+    g_module.SAAddPCMData = HostSaAddPcm;
+    g_module.SAGetMode = HostSaGetMode;
+    g_module.SAAdd = HostSaAdd;
+    g_module.VSAAddPCMData = HostVsaAddPcm;
+    g_module.VSAGetMode = HostVsaGetMode;
+    g_module.VSAAdd = HostVsaAdd;
+    g_module.VSASetInfo = HostVsaSetInfo;
+    g_module.dsp_isactive = HostDspIsActive;
+    g_module.dsp_dosamples = HostDspDoSamples;
+    g_module.SetInfo = HostSetInfo;
+    g_module.Init();
+}
+
+void FakeHost::QuitNow() {
+    if (quitDone_) return;
+    quitDone_ = true;
+    g_module.Quit();
+}
+
+FakeHost::~FakeHost() {
+    QuitNow();
+    DestroyWindow(window_);
+    g_module.hMainWindow = nullptr;
+    g_module.outMod = nullptr;
+    g_host = nullptr;
+}
+
+// ---- the stand-in engine ----------------------------------------------------
+
+SimEngine::SimEngine() {
+    module_ = LoadLibraryA((BinDir() + "\\pnen3260.dll").c_str());
+    if (!module_) {
+        ADD_FAILURE() << "stand-in engine not found beside the test";
+        return;
+    }
+    control_ = reinterpret_cast<int(__stdcall*)(const char*)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "SimEngineControl")));
+    log_ = reinterpret_cast<int(__stdcall*)(char*, int)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "SimEngineLog")));
+    query_ = reinterpret_cast<int(__stdcall*)(const char*)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "SimEngineQuery")));
+    EXPECT_TRUE(control_ && log_ && query_) << "stand-in engine lacks its control exports";
+}
+
+SimEngine& SimEngine::Get() {
+    static SimEngine engine;
+    return engine;
+}
+
+void SimEngine::Reset() {
+    SetEngineDirectory(BinDir() + "\\");
+    EXPECT_EQ(Control("reset"), 0);
+}
+
+int SimEngine::Control(const std::string& command) { return control_ ? control_(command.c_str()) : -1; }
+
+std::string SimEngine::Log() {
+    if (!log_) return {};
+    int needed = log_(nullptr, 0);
+    std::string text(static_cast<size_t>(needed) + 1, '\0');
+    int got = log_(&text[0], needed + 1);
+    text.resize(static_cast<size_t>(got < needed ? got : needed));
+    return text;
+}
+
+bool SimEngine::LogHas(const std::string& line) { return CountInLog(line) > 0; }
+
+int SimEngine::CountInLog(const std::string& line) {
+    const std::string log = "\n" + Log();
+    const std::string needle = "\n" + line;
+    int count = 0;
+    for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++count;
+    return count;
+}
+
+int SimEngine::Query(const std::string& what) { return query_ ? query_(what.c_str()) : -1; }
+
+void ExpectCleanPluginState() {
+    EXPECT_EQ(g_state.playbackState.load(), StateIdle);
+    EXPECT_EQ(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(g_state.engineLibrary, nullptr);
+    EXPECT_EQ(g_state.engine, nullptr);
+    EXPECT_EQ(g_state.player, nullptr);
+    EXPECT_EQ(g_state.clientContext, nullptr);
+    EXPECT_EQ(g_state.audioDevice, nullptr);
+    EXPECT_EQ(g_state.errorSink, nullptr);
+    EXPECT_EQ(g_state.errorSinkControl, nullptr);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,157 @@
+// Shared by the plug-in's test executables: a host of real windows around
+// the plug-in's module record, a watcher that reads and answers real message
+// boxes, registry helpers for the test's Wine prefix, and the stand-in
+// engine's control exports.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Directory of the running test executable (build/bin), without a trailing separator.
+std::string BinDir();
+// A new empty directory under the system's temporary directory.
+std::string MakeTempDir();
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Registry helpers under HKEY_CLASSES_ROOT.
+void SetClassesRootDefault(const char* key, const char* value);
+void DeleteClassesRootTree(const char* key);
+// The RealPlayer directory the plug-in reads the engine's location from.
+constexpr char kEngineKey[] = "Software\\RealNetworks\\Preferences\\DT_Common";
+void SetEngineDirectory(const std::string& directory);
+
+// Dispatches this thread's messages for `ms` milliseconds.
+void PumpFor(DWORD ms);
+// Dispatches this thread's messages until `done` holds; false after `timeoutMs`.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+
+// A message box seen by the watcher.
+struct SeenBox {
+    std::string caption;
+    std::string text;
+    HWND owner = nullptr;
+    LONG style = 0;        // window style of the dialog
+    bool hasIcon = false;  // the dialog shows an icon
+    int buttons = 0;       // number of push buttons
+};
+
+// Finds the process's message boxes (#32770 dialogs) from a thread of its
+// own, records each once, and answers it with the configured button.
+class MessageBoxWatcher {
+public:
+    explicit MessageBoxWatcher(int answer = IDOK);
+    ~MessageBoxWatcher();
+    MessageBoxWatcher(const MessageBoxWatcher&) = delete;
+    MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
+
+    void SetAnswer(int answer) { answer_.store(answer); }
+    std::vector<SeenBox> Boxes();
+    size_t Count();
+    void Clear();
+    // Waits (pumping this thread's messages) until `count` boxes were seen.
+    bool WaitForCount(size_t count, DWORD timeoutMs = 10000);
+
+private:
+    static DWORD WINAPI Run(void* self);
+    void Scan();
+
+    std::atomic<int> answer_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<SeenBox> boxes_;
+    std::vector<HWND> answered_;
+    HANDLE thread_ = nullptr;
+};
+
+// Counters and settings of the fake host.  Every output module call and
+// host callback is counted; the settings steer the answers.
+struct HostCounts {
+    std::atomic<int> outOpen{0}, outClose{0}, outWrite{0}, outCanWrite{0}, outIsPlaying{0}, outPause{0},
+        outSetVolume{0}, outSetPan{0}, outFlush{0}, outGetOutputTime{0}, outGetWrittenTime{0};
+    std::atomic<long long> bytesWritten{0};
+    std::atomic<int> savsaInit{0}, savsaDeInit{0}, saAddPcm{0}, vsaAddPcm{0}, vsaSetInfo{0}, dspIsActive{0},
+        dspDoSamples{0}, setInfo{0};
+    std::atomic<int> endOfFileMessages{0}, stopCommands{0}, stopCalls{0};
+    // Arguments of the latest calls.
+    std::atomic<int> openRate{0}, openChannels{0}, openBits{0}, openBufferMs{-1}, openPrebufferMs{-1};
+    std::atomic<int> lastPause{-1}, lastVolume{0}, lastPan{0}, lastFlush{-1};
+    std::atomic<int> setInfoArgs[4] = {};
+    std::atomic<int> savsaInitArgs[2] = {};
+    std::atomic<int> vsaSetInfoArgs[2] = {};
+    std::atomic<int> writesAfterClose{0};
+};
+
+struct HostSettings {
+    std::atomic<int> openResult{0};            // latency; negative refuses
+    std::atomic<int> canWrite{1 << 20};        // bytes CanWrite reports
+    std::atomic<int> isPlaying{0};             // what IsPlaying answers
+    std::atomic<int> outputTimeMs{0};          // what GetOutputTime answers
+    std::atomic<int> writtenTimeMs{0};         // what GetWrittenTime answers
+    std::atomic<int> dspActive{0};
+    std::atomic<bool> stopOnMessages{true};    // host calls Stop on 1026 / 40047
+};
+
+// The host around the plug-in: a real top-level main window at (100, 50),
+// 275 by 116, whose procedure answers 1026 and WM_COMMAND 40047 by calling
+// the plug-in's Stop, and an output module and callbacks that count every
+// call.  Installs itself into the module record and calls Init; the
+// destructor calls Quit and clears the record's host fields.  One at a time.
+class FakeHost {
+public:
+    FakeHost();
+    ~FakeHost();
+    FakeHost(const FakeHost&) = delete;
+    FakeHost& operator=(const FakeHost&) = delete;
+
+    HWND window() const { return window_; }
+    static FakeHost* Current();
+
+    HostCounts counts;
+    HostSettings settings;
+    // Every Write's bytes, in order, when `captureWrites` is set.
+    std::atomic<bool> captureWrites{false};
+    std::string written;
+    std::mutex writtenMutex;
+    std::vector<int> writeSizes;
+
+    // Calls Quit now instead of in the destructor.
+    void QuitNow();
+
+private:
+    HWND window_ = nullptr;
+    bool quitDone_ = false;
+};
+
+// The stand-in engine pnen3260.dll beside the test executable, loaded once
+// for the process so that its state outlives the plug-in's unloading.
+class SimEngine {
+public:
+    static SimEngine& Get();
+    // Points the registry at build/bin and resets the scenario and the log.
+    void Reset();
+    int Control(const std::string& command);
+    std::string Log();
+    bool LogHas(const std::string& line);
+    int CountInLog(const std::string& line);
+    int Query(const std::string& what);
+
+private:
+    SimEngine();
+    HMODULE module_ = nullptr;
+    int(__stdcall* control_)(const char*) = nullptr;
+    int(__stdcall* log_)(char*, int) = nullptr;
+    int(__stdcall* query_)(const char*) = nullptr;
+};
+
+// Resets the shared playback state between scenarios (the plug-in's
+// globals live for the whole test process).
+void ExpectCleanPluginState();
+
+}  // namespace testsupport
