@@ -1,0 +1,172 @@
+// A thread that polls the top-level windows of this process every few
+// milliseconds: it reports and answers message boxes, and reports the status
+// and video windows owned by the host window.  It reads windows only through
+// calls that send no message (InternalGetWindowText, GetWindowRect,
+// IsWindowVisible), so a window whose thread is busy never blocks it.
+#include <cstring>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "sim/host/host.h"
+
+namespace {
+
+constexpr DWORD kPollMs = 5;
+constexpr int kBoxTextId = 0xFFFF;
+
+struct Tracked {
+    bool visible;
+    std::string caption;
+    RECT rect;
+};
+
+struct Watch {
+    HWND host;
+    bool answerOk;
+    HANDLE thread;
+    std::atomic<int> stop, answered, boxOpen;
+    std::set<HWND> answeredBoxes;
+    std::map<HWND, Tracked> status, video;
+};
+Watch g_watch;
+
+std::string TextOf(HWND window) {
+    WCHAR wide[1024];
+    int n = InternalGetWindowText(window, wide, 1024);
+    char text[2048];
+    int m = WideCharToMultiByte(CP_ACP, 0, wide, n, text, sizeof text - 1, nullptr, nullptr);
+    return std::string(text, m > 0 ? m : 0);
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+BOOL CALLBACK Collect(HWND window, LPARAM list) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId()) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+// The button that gives the wanted answer, in the order a user would read it.
+struct Answer { int id; const char* name; };
+Answer PickAnswer(HWND box) {
+    static const Answer kOk[] = {{IDOK, "ok"}, {IDYES, "yes"}, {IDRETRY, "retry"}};
+    static const Answer kCancel[] = {{IDCANCEL, "cancel"}, {IDNO, "no"}, {IDABORT, "abort"}, {IDOK, "ok"}};
+    const Answer* list = g_watch.answerOk ? kOk : kCancel;
+    int n = g_watch.answerOk ? 3 : 4;
+    for (int i = 0; i < n; ++i)
+        if (GetDlgItem(box, list[i].id)) return list[i];
+    return {IDCANCEL, "cancel"};
+}
+
+void HandleBox(HWND box) {
+    if (g_watch.answeredBoxes.count(box) || !IsWindowVisible(box)) return;
+    HWND textItem = GetDlgItem(box, kBoxTextId);
+    std::string caption = TextOf(box);
+    std::string text = textItem ? TextOf(textItem) : "";
+    Answer answer = PickAnswer(box);
+    g_watch.answeredBoxes.insert(box);
+    Event("msgbox %s %s -> %s", Quoted(caption.c_str()).c_str(), Quoted(text.c_str()).c_str(), answer.name);
+    if (GetWindow(box, GW_OWNER) != g_watch.host) Unexpected("msgbox not owned by the host window");
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer.id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, answer.id)));
+    g_watch.answered.fetch_add(1);
+}
+
+Tracked Read(HWND window) {
+    Tracked t{IsWindowVisible(window) != 0, TextOf(window), {}};
+    GetWindowRect(window, &t.rect);
+    return t;
+}
+
+void ReportStatus(HWND window, const Tracked* before, const Tracked& now) {
+    bool wasShown = before && before->visible;
+    if (now.visible && (!wasShown || before->caption != now.caption))
+        Event("status show %s %ld %ld %ld %ld", Quoted(now.caption.c_str()).c_str(), now.rect.left, now.rect.top,
+              now.rect.right - now.rect.left, now.rect.bottom - now.rect.top);
+    else if (!now.visible && wasShown)
+        Event("status hide");
+}
+
+void ReportVideo(HWND window, const Tracked* before, const Tracked& now) {
+    if (!before) {
+        Event("video show %s %ld %ld %ld %ld %d", Quoted(now.caption.c_str()).c_str(), now.rect.left, now.rect.top,
+              now.rect.right - now.rect.left, now.rect.bottom - now.rect.top, now.visible ? 1 : 0);
+        return;
+    }
+    if (before->caption != now.caption) Event("video caption %s", Quoted(now.caption.c_str()).c_str());
+    if (before->visible != now.visible) Event("video visible %d", now.visible ? 1 : 0);
+}
+
+void Update(std::map<HWND, Tracked>& known, const std::set<HWND>& present, const char* kind,
+            void (*report)(HWND, const Tracked*, const Tracked&)) {
+    for (auto it = known.begin(); it != known.end();) {
+        if (present.count(it->first)) {
+            ++it;
+        } else {
+            Event("%s gone", kind);
+            it = known.erase(it);
+        }
+    }
+    for (HWND window : present) {
+        Tracked now = Read(window);
+        auto it = known.find(window);
+        report(window, it == known.end() ? nullptr : &it->second, now);
+        known[window] = now;
+    }
+}
+
+void Scan() {
+    std::vector<HWND> windows;
+    EnumWindows(Collect, reinterpret_cast<LPARAM>(&windows));
+    std::set<HWND> boxes, status, video;
+    for (HWND window : windows) {
+        std::string cls = ClassOf(window);
+        if (cls == "#32770") {
+            boxes.insert(window);
+            HandleBox(window);
+        } else if (GetWindow(window, GW_OWNER) == g_watch.host) {
+            (_stricmp(cls.c_str(), "STATIC") == 0 ? status : video).insert(window);
+        }
+    }
+    for (auto it = g_watch.answeredBoxes.begin(); it != g_watch.answeredBoxes.end();)
+        it = boxes.count(*it) ? std::next(it) : g_watch.answeredBoxes.erase(it);
+    g_watch.boxOpen.store(!boxes.empty());
+    Update(g_watch.status, status, "status", ReportStatus);
+    Update(g_watch.video, video, "video", ReportVideo);
+}
+
+DWORD WINAPI WatchThread(void*) {
+    while (!g_watch.stop.load()) {
+        Scan();
+        Sleep(kPollMs);
+    }
+    Scan();
+    return 0;
+}
+
+}  // namespace
+
+void WatchStart(HWND hostWindow, bool answerOk) {
+    g_watch.host = hostWindow;
+    g_watch.answerOk = answerOk;
+    g_watch.thread = CreateThread(nullptr, 0, WatchThread, nullptr, 0, nullptr);
+}
+
+void WatchStop() {
+    if (!g_watch.thread) return;
+    g_watch.stop.store(1);
+    WaitForSingleObject(g_watch.thread, INFINITE);
+    CloseHandle(g_watch.thread);
+    g_watch.thread = nullptr;
+    if (!g_watch.status.empty()) Event("status left");
+    if (!g_watch.video.empty()) Event("video left");
+}
+
+int WatchBoxesAnswered() { return g_watch.answered.load(); }
+bool WatchBoxOpen() { return g_watch.boxOpen.load() != 0; }
