@@ -35,6 +35,44 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::fclose(f);
 }
 
+namespace {
+void PutLe(std::string& out, unsigned value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+constexpr size_t kWavHeaderSize = 44;
+}  // namespace
+
+std::string MakeWavBytes(int rate, int channels, int bits, int durationMs, unsigned seed) {
+    const unsigned frameBytes = static_cast<unsigned>(channels * bits / 8);
+    const unsigned dataBytes = static_cast<unsigned>(static_cast<long long>(rate) * durationMs / 1000) * frameBytes;
+    std::string out = "RIFF";
+    PutLe(out, 36 + dataBytes, 4);
+    out += "WAVEfmt ";
+    PutLe(out, 16, 4);
+    PutLe(out, 1, 2);
+    PutLe(out, static_cast<unsigned>(channels), 2);
+    PutLe(out, static_cast<unsigned>(rate), 4);
+    PutLe(out, static_cast<unsigned>(rate) * frameBytes, 4);
+    PutLe(out, frameBytes, 2);
+    PutLe(out, static_cast<unsigned>(bits), 2);
+    out += "data";
+    PutLe(out, dataBytes, 4);
+    unsigned state = seed * 2654435761u + 1;
+    for (unsigned i = 0; i < dataBytes; ++i) {
+        state = state * 1103515245u + 12345u;
+        out.push_back(static_cast<char>(state >> 16));
+    }
+    return out;
+}
+
+std::string WavSamples(const std::string& wav) { return wav.size() > kWavHeaderSize ? wav.substr(kWavHeaderSize) : ""; }
+
+std::string WriteTempWav(int rate, int channels, int bits, int durationMs, unsigned seed) {
+    const std::string path = MakeTempDir() + "\\tone.wav";
+    WriteFileBytes(path, MakeWavBytes(rate, channels, bits, durationMs, seed));
+    return path;
+}
+
 void SetClassesRootDefault(const char* key, const char* value) {
     LONG status = RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, value, static_cast<DWORD>(std::strlen(value)));
     ASSERT_EQ(status, ERROR_SUCCESS) << key;
@@ -341,10 +379,10 @@ int SimEngine::Control(const std::string& command) { return control_ ? control_(
 
 std::string SimEngine::Log() {
     if (!log_) return {};
-    int needed = log_(nullptr, 0);
-    std::string text(static_cast<size_t>(needed) + 1, '\0');
-    int got = log_(&text[0], needed + 1);
-    text.resize(static_cast<size_t>(got < needed ? got : needed));
+    std::string text(1 << 17, '\0');
+    int length = log_(&text[0], static_cast<int>(text.size()));
+    if (length >= static_cast<int>(text.size())) length = static_cast<int>(text.size()) - 1;
+    text.resize(static_cast<size_t>(length < 0 ? 0 : length));
     return text;
 }
 

@@ -19,6 +19,12 @@ std::string BinDir();
 // A new empty directory under the system's temporary directory.
 std::string MakeTempDir();
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// A RIFF WAV file of PCM samples (a pseudo-random pattern from `seed`).
+std::string MakeWavBytes(int rate, int channels, int bits, int durationMs, unsigned seed = 1);
+// The sample bytes of a WAV made by MakeWavBytes.
+std::string WavSamples(const std::string& wav);
+// Writes a WAV into a new temporary directory and returns its path.
+std::string WriteTempWav(int rate, int channels, int bits, int durationMs, unsigned seed = 1);
 
 // Registry helpers under HKEY_CLASSES_ROOT.
 void SetClassesRootDefault(const char* key, const char* value);

@@ -1,0 +1,405 @@
+// Playback control, the engine link and the playback thread, driven through
+// the module record against the stand-in engine and a host of real windows.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "plugin/host_ops.h"
+#include "plugin/plugin_state.h"
+#include "test_support.h"
+
+namespace {
+
+using testsupport::FakeHost;
+using testsupport::MessageBoxWatcher;
+using testsupport::PumpUntil;
+using testsupport::SimEngine;
+
+bool IsKoreanRun() {
+    char country[8] = {};
+    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SABBREVCTRYNAME, country, sizeof(country));
+    return std::string(country) == "KOR";
+}
+
+class Playback : public testing::Test {
+protected:
+    void SetUp() override {
+        engine().Reset();
+        host = std::make_unique<FakeHost>();
+        wav = testsupport::WriteTempWav(22050, 1, 16, 300);
+    }
+
+    void TearDown() override {
+        host.reset();  // Quit: thread stopped, engine link down
+        testsupport::ExpectCleanPluginState();
+        // Every reference the plug-in took on the engine's objects, and the
+        // engine on the plug-in's, has been given back.
+        EXPECT_EQ(engine().Query("live"), 0);
+        EXPECT_EQ(engine().Query("clientrefs"), 0);
+    }
+
+    static SimEngine& engine() { return SimEngine::Get(); }
+    int Play(const std::string& path) { return g_module.Play(const_cast<char*>(path.c_str())); }
+    static bool WaitForState(PlaybackState state, DWORD timeoutMs = 10000) {
+        return PumpUntil([&] { return GetPlaybackState() == state; }, timeoutMs);
+    }
+
+    std::unique_ptr<FakeHost> host;
+    std::string wav;
+};
+
+// ---- engine loading ---------------------------------------------------------
+
+TEST_F(Playback, FirstPlayBuildsTheLinkAndLaterPlaysReuseIt) {
+    ASSERT_EQ(Play(wav), 0);
+    EXPECT_NE(g_state.engineLibrary, nullptr);
+    EXPECT_NE(g_state.player, nullptr);
+    EXPECT_NE(g_state.audioDevice, nullptr);
+    EXPECT_NE(g_state.clientContext, nullptr);
+    EXPECT_NE(g_state.errorSinkControl, nullptr);
+    EXPECT_NE(g_state.errorSink, nullptr);
+    EXPECT_TRUE(engine().LogHas("Player.OpenURL file:" + wav)) << engine().Log();
+    EXPECT_TRUE(engine().LogHas("Player.Begin"));
+    EXPECT_TRUE(engine().LogHas("ErrorSinkControl.AddErrorSink 0 6"));
+    g_module.Stop();
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+
+    ASSERT_EQ(Play(wav), 0);
+    EXPECT_EQ(engine().CountInLog("CreateEngine"), 1);
+    EXPECT_EQ(engine().CountInLog("Engine.CreatePlayer"), 1);
+    EXPECT_EQ(engine().CountInLog("DeviceManager.Replace"), 1);
+    EXPECT_EQ(engine().CountInLog("Player.SetClientContext"), 1);
+    EXPECT_EQ(engine().CountInLog("Player.OpenURL"), 2);
+    g_module.Stop();
+}
+
+TEST_F(Playback, BareLibraryNameWhenTheRegistryKeyIsMissing) {
+    testsupport::DeleteClassesRootTree(testsupport::kEngineKey);
+    // The test's own directory is on the system's search path for the bare name.
+    EXPECT_EQ(Play(wav), 0);
+    g_module.Stop();
+}
+
+TEST_F(Playback, MissingLibraryWarnsAndEveryPlayTriesAgain) {
+    // A value without the trailing separator points beside the directory.
+    testsupport::SetEngineDirectory(testsupport::BinDir());
+    MessageBoxWatcher boxes(IDCANCEL);
+    EXPECT_EQ(Play(wav), 1);
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    auto box = boxes.Boxes()[0];
+    if (IsKoreanRun()) {
+        EXPECT_EQ(box.caption, "\xBF\xC0\xB7\xF9");
+        EXPECT_EQ(box.text.rfind("\xB8\xAE\xBE\xF3 \xC7\xC3\xB7\xB9\xC0\xCC\xBE\xEE", 0), 0u) << box.text;
+    } else {
+        EXPECT_EQ(box.caption, "Error");
+        EXPECT_EQ(box.text,
+                  "Real Player is not installed or not configured properly.\r\n"
+                  "Please install latest version of Real Player.\r\n\r\n"
+                  "Click Ok to go to RealPlayer download page of CNet.");
+    }
+    EXPECT_EQ(box.owner, host->window());
+    EXPECT_TRUE(box.hasIcon);
+    EXPECT_EQ(box.buttons, 2);
+    EXPECT_EQ(g_state.engineLibrary, nullptr);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+
+    EXPECT_EQ(Play(wav), 1);
+    EXPECT_TRUE(boxes.WaitForCount(2));
+
+    testsupport::SetEngineDirectory(testsupport::BinDir() + "\\");
+    EXPECT_EQ(Play(wav), 0);
+    g_module.Stop();
+}
+
+TEST_F(Playback, RegistryValueWithoutRoomForTheFileNameIsNeverCut) {
+    // 250 characters leave no room for "pnen3260.dll" in 260 bytes.
+    testsupport::SetEngineDirectory(testsupport::BinDir() + "\\" + std::string(250, 'x') + "\\");
+    MessageBoxWatcher boxes(IDCANCEL);
+    EXPECT_EQ(Play(wav), 1);
+    EXPECT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ(g_state.engineLibrary, nullptr);
+}
+
+TEST_F(Playback, MissingExportFailsSilentlyAndIsLookedUpAgain) {
+    testsupport::SetEngineDirectory(testsupport::BinDir() + "\\noexport\\");
+    MessageBoxWatcher boxes;
+    EXPECT_EQ(Play(wav), 1);
+    EXPECT_NE(g_state.engineLibrary, nullptr);
+    EXPECT_EQ(g_state.engine, nullptr);
+    EXPECT_EQ(Play(wav), 1);
+    testsupport::PumpFor(50);
+    EXPECT_EQ(boxes.Count(), 0u);
+    // The library stays loaded: Quit unloads it.
+}
+
+TEST_F(Playback, FailedCreationsKeepWhatStandsAndRetryTheRest) {
+    engine().Control("fail CreateEngine 0x80004005");
+    EXPECT_EQ(Play(wav), 1);
+    EXPECT_EQ(g_state.engine, nullptr);
+    EXPECT_NE(g_state.createEngine, nullptr);
+
+    engine().Control("reset");
+    engine().Control("fail CreatePlayer 0x80004005");
+    EXPECT_EQ(Play(wav), 1);
+    EXPECT_NE(g_state.engine, nullptr);
+    EXPECT_EQ(g_state.player, nullptr);
+
+    engine().Control("reset");
+    EXPECT_EQ(Play(wav), 0);
+    EXPECT_EQ(engine().CountInLog("CreateEngine"), 0);  // the log was reset after the engine stood
+    EXPECT_EQ(engine().CountInLog("Engine.CreatePlayer"), 1);
+    g_module.Stop();
+}
+
+TEST_F(Playback, RefusedAudioDeviceIsDroppedAndTriedAgain) {
+    engine().Control("fail Replace 0x80004005");
+    EXPECT_EQ(Play(wav), 0);
+    EXPECT_EQ(g_state.audioDevice, nullptr);
+    EXPECT_NE(g_state.clientContext, nullptr);
+    g_module.Stop();
+    engine().Control("reset");
+    EXPECT_EQ(Play(wav), 0);
+    EXPECT_NE(g_state.audioDevice, nullptr);
+    EXPECT_EQ(engine().CountInLog("DeviceManager.Replace"), 1);
+    g_module.Stop();
+}
+
+TEST_F(Playback, EngineWithoutDeviceManagerKeepsTheDeviceUninstalled) {
+    engine().Control("hide AudioDeviceManager");
+    EXPECT_EQ(Play(wav), 0);
+    EXPECT_NE(g_state.audioDevice, nullptr);
+    g_module.Stop();
+    EXPECT_EQ(Play(wav), 0);
+    EXPECT_EQ(engine().CountInLog("DeviceManager.Replace"), 0);
+    g_module.Stop();
+}
+
+TEST_F(Playback, PlayerWithoutErrorSinkControlStillPlays) {
+    engine().Control("hide ErrorSinkControl");
+    EXPECT_EQ(Play(wav), 0);
+    EXPECT_EQ(g_state.errorSinkControl, nullptr);
+    EXPECT_EQ(g_state.errorSink, nullptr);
+    g_module.Stop();
+}
+
+TEST_F(Playback, QuitWithoutAnyPlayTouchesNothing) {
+    host->QuitNow();
+    EXPECT_EQ(engine().Log(), "");
+}
+
+// ---- playback control ---------------------------------------------------------
+
+TEST_F(Playback, RefusedUrlFailsUntilStop) {
+    engine().Control("fail OpenURL 0x80040089");
+    MessageBoxWatcher boxes;
+    EXPECT_EQ(Play(wav), 1);
+    EXPECT_EQ(GetPlaybackState(), StateFailed);
+    EXPECT_FALSE(engine().LogHas("Player.Begin"));
+    engine().Control("reset");
+    EXPECT_EQ(Play(wav), 1);  // not until the host's Stop
+    g_module.Stop();
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(Play(wav), 0);
+    g_module.Stop();
+}
+
+TEST_F(Playback, MissingFileIsReportedByTheEngine) {
+    MessageBoxWatcher boxes;
+    EXPECT_EQ(Play("C:\\no\\such\\file.rm"), 1);
+    EXPECT_TRUE(engine().LogHas("Player.OpenURL file:C:\\no\\such\\file.rm"));
+    g_module.Stop();
+}
+
+TEST_F(Playback, PlayWhilePlayingIsRefusedAndLeavesPlaybackAlone) {
+    engine().Control("length 5000");
+    ASSERT_EQ(Play(wav), 0);
+    const HANDLE thread = g_threadHandle.load();
+    EXPECT_EQ(Play(wav), 1);
+    EXPECT_EQ(g_threadHandle.load(), thread);
+    EXPECT_EQ(engine().CountInLog("Player.OpenURL"), 1);
+    g_module.Stop();
+}
+
+TEST_F(Playback, PathsThatDoNotFitAreRefusedWhole) {
+    const std::string tooLong = "C:\\" + std::string(270, 'a') + ".rm";
+    EXPECT_EQ(Play(tooLong), 1);
+    const std::string noRoomForFilePrefix = "C:\\" + std::string(252, 'a');  // 255 characters
+    EXPECT_EQ(Play(noRoomForFilePrefix), 1);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(engine().CountInLog("Player.OpenURL"), 0);
+}
+
+TEST_F(Playback, StopWithoutPlaybackChangesNothingElse) {
+    g_module.Stop();
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(host->counts.outClose.load(), 0);
+    EXPECT_EQ(host->counts.savsaDeInit.load(), 0);
+}
+
+TEST_F(Playback, PauseAndUnPauseReachPlayerAndOutputOnce) {
+    engine().Control("length 5000");
+    // Without a player they do nothing.
+    g_module.Pause();
+    EXPECT_EQ(g_module.IsPaused(), 0);
+    EXPECT_EQ(host->counts.outPause.load(), 0);
+
+    ASSERT_EQ(Play(wav), 0);
+    g_module.Pause();
+    g_module.Pause();
+    EXPECT_EQ(g_module.IsPaused(), 1);
+    EXPECT_EQ(host->counts.outPause.load(), 1);
+    EXPECT_EQ(host->counts.lastPause.load(), 1);
+    EXPECT_EQ(engine().CountInLog("Player.Pause"), 1);
+    g_module.UnPause();
+    g_module.UnPause();
+    EXPECT_EQ(g_module.IsPaused(), 0);
+    EXPECT_EQ(host->counts.outPause.load(), 2);
+    EXPECT_EQ(host->counts.lastPause.load(), 0);
+    EXPECT_EQ(engine().CountInLog("Player.Begin"), 2);
+    g_module.Pause();
+    g_module.Stop();
+    EXPECT_EQ(g_module.IsPaused(), 1);  // until the next Play
+    ASSERT_EQ(Play(wav), 0);
+    EXPECT_EQ(g_module.IsPaused(), 0);
+    g_module.Stop();
+}
+
+TEST_F(Playback, VolumeAndPanPassStraightThrough) {
+    g_module.SetVolume(-666);
+    EXPECT_EQ(host->counts.lastVolume.load(), -666);
+    g_module.SetPan(-127);
+    EXPECT_EQ(host->counts.lastPan.load(), -127);
+}
+
+TEST_F(Playback, LengthAndPositionStartAtZero) {
+    g_state.lengthMs = 1234;
+    g_state.positionMs = 99;
+    engine().Control("length 5000; delay Begin 200");
+    ASSERT_EQ(Play(wav), 0);
+    EXPECT_EQ(g_module.GetLength(), 0);
+    EXPECT_EQ(g_module.GetOutputTime(), 0);
+    g_module.Stop();
+}
+
+TEST_F(Playback, HungStopIsForcedAfterFiveSecondsWithABox) {
+    engine().Control("length 60000; stophang 20000");
+    ASSERT_EQ(Play(wav), 0);
+    MessageBoxWatcher boxes;
+    g_module.Stop();
+    ASSERT_EQ(boxes.Count(), 1u);
+    auto box = boxes.Boxes()[0];
+    EXPECT_EQ(box.caption, "Error");
+    EXPECT_EQ(box.text, "Error asking thread to die: Terminating\n");
+    EXPECT_EQ(box.owner, host->window());
+    EXPECT_FALSE(box.hasIcon);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(g_state.threadId.load(), 0u);
+    engine().Control("stophang 0");
+}
+
+TEST_F(Playback, QuitMessageDuringPlaysWaitIsKeptForTheHost) {
+    engine().Control("length 5000; delay OpenURL 300");
+    PostQuitMessage(7);
+    EXPECT_EQ(Play(wav), 1);
+    EXPECT_EQ(GetPlaybackState(), StateStarting);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 7u);
+    // The thread goes on until Stop.
+    EXPECT_NE(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    g_module.Stop();
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+}
+
+TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {
+    engine().Control("length 5000");
+    ASSERT_EQ(Play(wav), 0);
+    PostPlayerCommand(CmdSeek, 1500);
+    PostPlayerCommand(CmdSeek, 700);
+    PostPlayerCommand(4, 0);  // unknown: ignored
+    ASSERT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Seek 700"); }));
+    const std::string log = engine().Log();
+    EXPECT_LT(log.find("Player.Seek 1500"), log.find("Player.Seek 700"));
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.lastFlush.load() == 700; }));
+    EXPECT_NE(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(WaitForSingleObject(g_threadHandle.load(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    g_module.Stop();
+}
+
+// ---- the end of a presentation --------------------------------------------------
+
+TEST_F(Playback, StreamEndedWaitsForTheOutputThenTellsTheHost) {
+    engine().Control("length 60000");
+    ASSERT_EQ(Play(wav), 0);
+    host->settings.isPlaying = 1;
+    PostPlayerCommand(CmdStreamEnded, 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
+    EXPECT_GE(host->counts.outCanWrite.load(), 2);
+    host->settings.isPlaying = 0;
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }));
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_TRUE(engine().LogHas("Player.Stop"));
+}
+
+TEST_F(Playback, StreamEndedWithoutTheDonePlayerSkipsTheDrain) {
+    engine().Control("length 60000; isdone 0");
+    ASSERT_EQ(Play(wav), 0);
+    host->settings.isPlaying = 1;
+    const int isPlayingBefore = host->counts.outIsPlaying.load();
+    PostPlayerCommand(CmdStreamEnded, 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }));
+    EXPECT_EQ(host->counts.outIsPlaying.load(), isPlayingBefore);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+}
+
+TEST_F(Playback, QuitMessageInTheThreadsQueueStopsWithoutEndOfFile) {
+    engine().Control("length 60000");
+    ASSERT_EQ(Play(wav), 0);
+    PostThreadMessageA(g_state.threadId.load(), WM_QUIT, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(g_threadHandle.load(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_TRUE(engine().LogHas("Player.Stop"));
+    testsupport::PumpFor(50);
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
+    MessageBoxWatcher boxes;
+    g_module.Stop();  // the thread has ended by itself: no box, no wait
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(Playback, PresentationPlaysToItsEndAndTheHostStops) {
+    ASSERT_EQ(Play(wav), 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }, 20000)) << engine().Log();
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
+    EXPECT_EQ(host->counts.stopCommands.load(), 0);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    // And the next one plays too.
+    ASSERT_EQ(Play(wav), 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 2; }, 20000));
+}
+
+TEST_F(Playback, SeekWaitsUntilTheEngineHasSeeked) {
+    engine().Control("length 60000");
+    ASSERT_EQ(Play(wav), 0);
+    g_module.SetOutputTime(2500);
+    EXPECT_EQ(GetPlaybackState(), StatePlaying);
+    EXPECT_TRUE(engine().LogHas("Player.Seek 2500"));
+    g_module.Stop();
+    // No thread: nothing to wait for.
+    g_module.SetOutputTime(100);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+}
+
+// ---- locale ----------------------------------------------------------------------
+
+TEST_F(Playback, InitReadsTheLocaleCountry) {
+    EXPECT_EQ(g_state.koreanLocale, IsKoreanRun() ? 1 : 0);
+}
+
+}  // namespace
