@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "audio/output_gate.h"
 #include "engine/engine_link.h"
 #include "engine/responders.h"
 #include "plugin/file_types.h"
@@ -14,14 +15,6 @@ bool StillSeeking(PlaybackState state) { return state == StateSeekRequested || s
 bool PlaybackThreadRunning() {
     const HANDLE thread = g_threadHandle.load();
     return thread != INVALID_HANDLE_VALUE && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
-}
-
-// Stop's first step: the output module is closed before the thread stops.
-void CloseOutput() {
-    if (g_state.outputOpen.load() != 1) return;
-    g_module.outMod->Close();
-    g_module.SAVSADeInit();
-    g_state.outputOpen.store(0);
 }
 
 }  // namespace
@@ -103,7 +96,7 @@ void UnPause() noexcept {
 int IsPaused() noexcept { return g_state.paused.load(); }
 
 void Stop() noexcept {
-    CloseOutput();
+    CloseOutputModule();
     rma::DestroyVideoSite();
     StopPlaybackThread();
     SetPlaybackState(StateIdle);

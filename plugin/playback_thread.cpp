@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "audio/output_gate.h"
 #include "plugin/file_types.h"
 #include "plugin/host_ops.h"
 
@@ -8,15 +9,25 @@ namespace {
 constexpr DWORD kDrainLimitMs = 10000;
 constexpr DWORD kDrainPollMs = 50;
 
+bool StopRequested() {
+    MSG msg;
+    return PeekMessageA(&msg, nullptr, PlayerCommandMessage, PlayerCommandMessage, PM_NOREMOVE) &&
+           msg.wParam == CmdStop;
+}
+
 // Lets the output module play out what it holds, for at most ten seconds.
-void DrainOutput() {
+// A Stop that arrives meanwhile ends the wait at once: the host has closed
+// the output and waits for this thread, and must not see an end of file.
+bool DrainOutput() {
     winamp::Out_Module* out = g_module.outMod;
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < kDrainLimitMs) {
         out->CanWrite();
-        if (!out->IsPlaying()) return;
+        if (!out->IsPlaying()) return true;
+        if (StopRequested()) return false;
         Sleep(kDrainPollMs);
     }
+    return true;
 }
 
 }  // namespace
@@ -51,14 +62,15 @@ DWORD WINAPI PlaybackThread(void*) noexcept {
         }
         if (msg.wParam == CmdStop) break;
         if (msg.wParam == CmdStreamEnded) {
-            if (player->IsDone()) DrainOutput();
-            PostMessageA(g_module.hMainWindow, winamp::kEndOfFileMessage, 0, 0);
+            if (!player->IsDone() || DrainOutput()) {
+                PostMessageA(g_module.hMainWindow, winamp::kEndOfFileMessage, 0, 0);
+            }
             break;
         }
         if (msg.wParam == CmdSeek) {
             const int target = static_cast<int>(msg.lParam);
             player->Seek(static_cast<rma::ULONG32>(target));
-            g_module.outMod->Flush(target);
+            audio::FlushOutput(target);
         }
     }
     player->Stop();

@@ -333,7 +333,7 @@ TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {
 // ---- the end of a presentation --------------------------------------------------
 
 TEST_F(Playback, StreamEndedWaitsForTheOutputThenTellsTheHost) {
-    engine().Control("length 60000");
+    engine().Control("length 60000; isdone 1");
     ASSERT_EQ(Play(wav), 0);
     host->settings.isPlaying = 1;
     PostPlayerCommand(CmdStreamEnded, 0);
@@ -345,6 +345,20 @@ TEST_F(Playback, StreamEndedWaitsForTheOutputThenTellsTheHost) {
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
     EXPECT_EQ(GetPlaybackState(), StateIdle);
     EXPECT_TRUE(engine().LogHas("Player.Stop"));
+}
+
+TEST_F(Playback, StopDuringTheDrainEndsItWithoutEndOfFile) {
+    engine().Control("length 60000; isdone 1");
+    ASSERT_EQ(Play(wav), 0);
+    host->settings.isPlaying = 1;
+    PostPlayerCommand(CmdStreamEnded, 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
+    MessageBoxWatcher boxes;
+    g_module.Stop();
+    EXPECT_EQ(boxes.Count(), 0u);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    testsupport::PumpFor(100);
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
 }
 
 TEST_F(Playback, StreamEndedWithoutTheDonePlayerSkipsTheDrain) {
