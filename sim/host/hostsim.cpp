@@ -311,10 +311,10 @@ void Tick(const Options& o, Schedule& s) {
 int Play(const Options& o) {
     SetEngineKey(o);
     if (!o.script.empty()) {
+        // Both the system's block and the C runtime's copy, whichever the engine reads.
         SetEnvironmentVariableA("SIMENGINE_SCRIPT", o.script.c_str());
-        _putenv_s("SIMENGINE_SCRIPT", o.script.c_str());
+        _putenv(("SIMENGINE_SCRIPT=" + o.script).c_str());
     }
-    OutputSetUp({o.realtime, o.refuseOpen, o.wavPath.empty() ? nullptr : o.wavPath.c_str(), o.dsp, o.verbose});
     if (!LoadPlugin(o)) return 2;
     Event("plugin %s", Quoted(g_host.module->description).c_str());
     if (o.verbose) {
@@ -425,6 +425,7 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
+    OutputSetUp({o.realtime, o.refuseOpen, o.wavPath.empty() ? nullptr : o.wavPath.c_str(), o.dsp, o.verbose});
     if (o.command == "play") return Play(o);
     // isours and info print results only on stdout; anything else goes to stderr.
     EventStream(stderr);

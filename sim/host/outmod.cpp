@@ -2,6 +2,7 @@
 // The output keeps a real ring buffer drained by a clock: the wall clock with
 // --realtime, otherwise at once on every call (as fast as possible).  Times
 // are derived from byte counts, so they follow exactly what was written.
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -128,8 +129,11 @@ int HOST_CB OutOpen(int rate, int channels, int bits, int bufferLenMs, int preBu
         Unexpected("outmod.open format %d %d %d", rate, channels, bits);
         refuse = 1;
     }
+    // The plug-in gives 0 for both buffer figures; others are shown when they come.
+    char extra[48] = "";
+    if (bufferLenMs || preBufferMs) snprintf(extra, sizeof extra, " buffer=%d prebuffer=%d", bufferLenMs, preBufferMs);
     if (refuse) {
-        Event("outmod.open %d %d %d %d %d -> -1", rate, channels, bits, bufferLenMs, preBufferMs);
+        Event("outmod.open %d %d %d%s -> -1", rate, channels, bits, extra);
         return -1;
     }
     g_out.phase = Open;
@@ -157,7 +161,7 @@ int HOST_CB OutOpen(int rate, int channels, int bits, int bufferLenMs, int preBu
             WriteWavHeader();
         }
     }
-    Event("outmod.open %d %d %d %d %d -> 0", rate, channels, bits, bufferLenMs, preBufferMs);
+    Event("outmod.open %d %d %d%s -> 0", rate, channels, bits, extra);
     return 0;
 }
 

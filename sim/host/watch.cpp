@@ -131,7 +131,10 @@ void Scan() {
             boxes.insert(window);
             HandleBox(window);
         } else if (GetWindow(window, GW_OWNER) == g_watch.host) {
-            (_stricmp(cls.c_str(), "STATIC") == 0 ? status : video).insert(window);
+            // Captioned windows only: the system's helper windows (IME) have none.
+            bool captioned = (GetWindowLongA(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+            if (_stricmp(cls.c_str(), "STATIC") == 0) status.insert(window);
+            else if (captioned) video.insert(window);
         }
     }
     for (auto it = g_watch.answeredBoxes.begin(); it != g_watch.answeredBoxes.end();)
