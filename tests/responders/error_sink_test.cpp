@@ -1,0 +1,75 @@
+// The error sink's box over a real host window, and what follows it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "engine/rma.h"
+#include "engine/com_ptr.h"
+#include "engine/responders.h"
+#include "plugin/plugin_state.h"
+#include "support/test_support.h"
+
+namespace {
+
+// ---- the error sink over a real host window -------------------------------------
+
+class ErrorSinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { host.settings.stopOnMessages = false; }
+    void TearDown() override { SetPlaybackState(StateIdle); }
+
+    // Reports an error from an engine-like thread and waits for the box to be answered.
+    void Report(std::uint32_t code, const char* userString) {
+        SetPlaybackState(StatePlaying);
+        std::atomic<bool> done{false};
+        HRESULT result = -1;
+        std::thread engine([&] {
+            result = sink->ErrorOccurred(2, code, 77, userString, "http://example.com/more");
+            done = true;
+        });
+        bool returned = testsupport::PumpUntil([&] { return done.load(); }, 15000);
+        engine.join();
+        ASSERT_TRUE(returned) << "ErrorOccurred did not return";
+        EXPECT_EQ(result, 0);
+        testsupport::PumpFor(50);
+    }
+
+    testsupport::FakeHost host;
+    testsupport::MessageBoxWatcher watcher;
+    rma::ComPtr<rma::IRMAErrorSink> sink{rma::NewErrorSink()};
+};
+
+TEST_F(ErrorSinkTest, EachReportShowsOneBoxThenFailsAndStopsOnce) {
+    struct Case {
+        std::uint32_t code;
+        const char* userString;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {0x80040089, nullptr, "File not found"},
+        {0x80040089, "", "File not found"},
+        {0x80040089, "C:\\music\\gone.rm", "File not found\r\nC:\\music\\gone.rm"},
+        {0x00000000, nullptr, "OK"},
+        {0x80040FC5, "odd", "Unknown error\r\nodd"},
+    };
+    int stops = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        watcher.Clear();
+        Report(c.code, c.userString);
+        auto boxes = watcher.Boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Error");
+        EXPECT_EQ(boxes[0].text, c.shown);
+        EXPECT_EQ(boxes[0].owner, host.window());
+        EXPECT_TRUE(boxes[0].hasIcon);
+        EXPECT_EQ(boxes[0].buttons, 1);
+        EXPECT_EQ(g_state.playbackState.load(), StateFailed);
+        EXPECT_EQ(host.counts.stopCommands.load(), ++stops);
+    }
+    EXPECT_EQ(host.counts.endOfFileMessages.load(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,254 @@
+// The site supplier against stand-in engine objects that create real windows.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/rma.h"
+#include "engine/com_ptr.h"
+#include "engine/responders.h"
+#include "engine/site_supplier.h"
+#include "plugin/plugin_state.h"
+#include "stand_in_engine.h"
+#include "support/test_support.h"
+#include "ui/status_window.h"
+
+namespace {
+
+using standin::As;
+using Strings = std::vector<std::string>;
+
+std::string Caption(HWND window) {
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof(text));
+    return text;
+}
+
+rma::ComPtr<rma::IRMASiteSupplier> MakeSupplier(standin::World& world) {
+    return rma::ComPtr<rma::IRMASiteSupplier>(rma::NewSiteSupplier(As<rma::IRMAPlayer>(world.player.face)));
+}
+
+HRESULT Need(rma::IRMASiteSupplier* supplier, standin::World& world, UINT32 id,
+             const std::map<std::string, std::string>& properties) {
+    return supplier->SitesNeeded(id, As<rma::IRMAValues>(world.NewValues(properties)->face));
+}
+
+std::int32_t RecordedSites(rma::IRMASiteSupplier* supplier) {
+    return static_cast<rma::SiteSupplier*>(supplier)->SitesForTesting().Count();
+}
+
+class SiteSupplierTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host.settings.stopOnMessages = false;
+        g_state.videoSite = nullptr;
+        g_state.videoWindow = nullptr;
+    }
+    void TearDown() override {
+        EXPECT_EQ(g_state.videoSite.load(), nullptr);
+        EXPECT_EQ(world.LiveWindows(), 0);
+        world.ExpectBalanced();
+    }
+
+    testsupport::FakeHost host;
+    standin::World world;
+};
+
+TEST_F(SiteSupplierTest, OpensOwnedVideoWindowAtHostTopRightThenEngineAndStopEndIt) {
+    auto supplier = MakeSupplier(world);
+    EXPECT_EQ(world.player.refs, 2);
+    EXPECT_EQ(world.siteManager.refs, 2);
+    EXPECT_EQ(world.classFactory.refs, 2);
+
+    ASSERT_EQ(Need(supplier.get(), world, 7, {{"playto", "left"}, {"name", "main"}}), 0);
+    ASSERT_EQ(world.sites.size(), 1u);
+    standin::Site& site = *world.sites[0];
+    EXPECT_EQ(world.calls, (Strings{"CreateInstance", "GetPropertyCString playto",
+                                    "SetPropertyCString channel=left", "AddSite 1", "Create 1"}));
+    EXPECT_EQ(site.properties, (std::map<std::string, std::string>{{"channel", "left"}}));
+    ASSERT_TRUE(site.positioned);
+    EXPECT_EQ(site.position.x, 375);
+    EXPECT_EQ(site.position.y, 50);
+    EXPECT_EQ(site.parent, host.window());
+    EXPECT_EQ(site.style, 0x12CF0000u);
+
+    HWND window = site.window;
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_EQ(GetWindow(window, GW_OWNER), host.window());
+    EXPECT_EQ(GetAncestor(window, GA_PARENT), GetDesktopWindow());
+    EXPECT_EQ(Caption(window), "Video Window");
+    LONG style = GetWindowLongA(window, GWL_STYLE);
+    EXPECT_EQ(style & WS_CHILD, 0);
+    EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+    RECT placed;
+    GetWindowRect(window, &placed);
+    EXPECT_EQ(placed.left, 375);
+    EXPECT_EQ(placed.top, 50);
+
+    EXPECT_EQ(g_state.videoSite.load(), As<rma::IRMASiteWindowed>(site.windowed));
+    EXPECT_EQ(g_state.videoWindow.load(), window);
+    EXPECT_EQ(site.refs, 2) << "Stop's reference and the table's";
+    EXPECT_EQ(RecordedSites(supplier.get()), 1);
+
+    world.calls.clear();
+    EXPECT_EQ(supplier->SitesNotNeeded(7), 0);
+    EXPECT_EQ(world.calls, (Strings{"RemoveSite 1", "Destroy 1"}));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(site.refs, 1);
+    EXPECT_EQ(supplier->SitesNotNeeded(7), rma::kInvalidArg);
+
+    rma::DestroyVideoSite();
+    EXPECT_EQ(site.destroys, 2);
+    EXPECT_EQ(site.refs, 0);
+    EXPECT_EQ(g_state.videoWindow.load(), window) << "the handle is kept after the window is gone";
+    rma::DestroyVideoSite();
+    EXPECT_EQ(site.destroys, 2);
+}
+
+TEST_F(SiteSupplierTest, StopBeforeEngineAndNamingFallbacks) {
+    auto supplier = MakeSupplier(world);
+    ASSERT_EQ(Need(supplier.get(), world, 1, {{"name", "main"}}), 0);
+    standin::Site& named = *world.sites[0];
+    EXPECT_EQ(named.properties, (std::map<std::string, std::string>{{"LayoutGroup", "main"}}));
+
+    rma::DestroyVideoSite();
+    EXPECT_FALSE(IsWindow(named.window));
+    EXPECT_EQ(named.refs, 1);
+    EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
+    EXPECT_EQ(named.destroys, 2);
+    EXPECT_EQ(named.refs, 0);
+    EXPECT_EQ(world.Count("RemoveSite 1"), 1);
+
+    world.calls.clear();
+    ASSERT_EQ(Need(supplier.get(), world, 2, {}), 0);
+    EXPECT_EQ(world.calls, (Strings{"CreateInstance", "GetPropertyCString playto", "GetPropertyCString name",
+                                    "AddSite 2", "Create 2"}));
+    EXPECT_TRUE(world.sites[1]->properties.empty());
+    EXPECT_TRUE(IsWindowVisible(world.sites[1]->window));
+    rma::DestroyVideoSite();
+    EXPECT_EQ(supplier->SitesNotNeeded(2), 0);
+}
+
+TEST_F(SiteSupplierTest, EachFailureReleasesWhatTheCallTook) {
+    struct Case {
+        const char* name;
+        HRESULT standin::World::*setting;
+        HRESULT code;
+        bool registered;  // the site stays registered until SitesNotNeeded
+    };
+    const Case cases[] = {
+        {"CreateInstance", &standin::World::createInstanceResult, static_cast<HRESULT>(0x8007000E), false},
+        {"IRMASite query", &standin::World::siteQueryResult, E_NOINTERFACE, false},
+        {"IRMAValues query", &standin::World::valuesQueryResult, E_NOINTERFACE, false},
+        {"AddSite", &standin::World::addSiteResult, static_cast<HRESULT>(0x80004005), false},
+        {"Create", &standin::World::createResult, static_cast<HRESULT>(0x80040009), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        standin::World failing;
+        failing.*c.setting = c.code;
+        {
+            auto supplier = MakeSupplier(failing);
+            EXPECT_EQ(Need(supplier.get(), failing, 3, {{"playto", "left"}}), c.code);
+            EXPECT_EQ(g_state.videoSite.load(), nullptr);
+            EXPECT_EQ(failing.LiveWindows(), 0);
+            EXPECT_EQ(RecordedSites(supplier.get()), c.registered ? 1 : 0);
+            EXPECT_EQ(failing.Count("AddSite 1") - failing.Count("RemoveSite 1"), c.registered ? 1 : 0);
+            if (c.registered) {
+                EXPECT_EQ(supplier->SitesNotNeeded(3), 0);
+                EXPECT_EQ(failing.Count("RemoveSite 1"), 1);
+            }
+        }
+        failing.ExpectBalanced();
+    }
+}
+
+TEST_F(SiteSupplierTest, WithoutFactoryOrManagerOrPropertiesNothingIsCreated) {
+    for (bool hideFactory : {true, false}) {
+        standin::World partial;
+        partial.hideClassFactory = hideFactory;
+        partial.hideSiteManager = !hideFactory;
+        {
+            auto supplier = MakeSupplier(partial);
+            EXPECT_EQ(Need(supplier.get(), partial, 1, {{"playto", "x"}}), rma::kFail);
+            EXPECT_EQ(supplier->SitesNeeded(1, nullptr), rma::kInvalidArg);
+            EXPECT_TRUE(partial.calls.empty());
+            EXPECT_EQ(supplier->SitesNotNeeded(1), rma::kInvalidArg);
+        }
+        partial.ExpectBalanced();
+    }
+    rma::DestroyVideoSite();
+    EXPECT_EQ(rma::NewSiteSupplier(nullptr)->Release(), 0u) << "a supplier without a player";
+}
+
+TEST_F(SiteSupplierTest, SecondRequestTakesOverStopsReferenceAndTheOlderStaysRecorded) {
+    auto supplier = MakeSupplier(world);
+    ASSERT_EQ(Need(supplier.get(), world, 1, {{"playto", "a"}}), 0);
+    ASSERT_EQ(Need(supplier.get(), world, 2, {{"playto", "b"}}), 0);
+    standin::Site& older = *world.sites[0];
+    standin::Site& newer = *world.sites[1];
+    EXPECT_EQ(g_state.videoSite.load(), As<rma::IRMASiteWindowed>(newer.windowed));
+    EXPECT_EQ(g_state.videoWindow.load(), newer.window);
+    EXPECT_EQ(older.refs, 1) << "only the table's reference is left on the older site";
+    EXPECT_TRUE(IsWindow(older.window));
+
+    EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
+    EXPECT_FALSE(IsWindow(older.window));
+    EXPECT_TRUE(IsWindow(newer.window));
+    rma::DestroyVideoSite();
+    EXPECT_EQ(supplier->SitesNotNeeded(2), 0);
+}
+
+TEST_F(SiteSupplierTest, RepeatedRequestIdRetiresTheSiteItReplaces) {
+    auto supplier = MakeSupplier(world);
+    ASSERT_EQ(Need(supplier.get(), world, 5, {{"playto", "a"}}), 0);
+    ASSERT_EQ(Need(supplier.get(), world, 5, {{"playto", "b"}}), 0);
+    EXPECT_EQ(RecordedSites(supplier.get()), 1);
+    EXPECT_EQ(world.sites[0]->refs, 0);
+    EXPECT_EQ(world.Count("RemoveSite 1"), 1);
+    EXPECT_FALSE(IsWindow(world.sites[0]->window));
+    EXPECT_EQ(supplier->SitesNotNeeded(5), 0);
+    EXPECT_EQ(world.Count("RemoveSite 2"), 1);
+    rma::DestroyVideoSite();
+}
+
+TEST_F(SiteSupplierTest, DestructionRetiresTheSitesStillRecorded) {
+    auto supplier = MakeSupplier(world);
+    ASSERT_EQ(Need(supplier.get(), world, 1, {}), 0);
+    ASSERT_EQ(Need(supplier.get(), world, 2, {}), 0);
+    rma::DestroyVideoSite();
+    supplier.reset();
+    EXPECT_EQ(world.Count("RemoveSite 1"), 1);
+    EXPECT_EQ(world.Count("RemoveSite 2"), 1);
+}
+
+TEST_F(SiteSupplierTest, StatusCaptionMovesIntoTheVisibleVideoWindowAndBack) {
+    g_state.quietStatus = 0;
+    auto supplier = MakeSupplier(world);
+    ASSERT_EQ(Need(supplier.get(), world, 1, {}), 0);
+    HWND video = world.sites[0]->window;
+
+    ui::ShowStatusText("Buffering 40%");
+    EXPECT_EQ(Caption(video), "Buffering 40%");
+    HWND status = g_state.statusWindow.load();
+    EXPECT_TRUE(status == nullptr || !IsWindowVisible(status)) << "no status window beside a video window";
+    ui::HideStatusWindow();
+    EXPECT_EQ(Caption(video), "Video Window");
+    EXPECT_EQ(g_state.statusWindow.load(), nullptr);
+
+    // Once the video window is gone the caption goes back to the status window.
+    rma::DestroyVideoSite();
+    ui::ShowStatusText("Contacting example.com");
+    status = g_state.statusWindow.load();
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(IsWindowVisible(status));
+    EXPECT_EQ(Caption(status), "Contacting example.com");
+    ui::HideStatusWindow();
+    EXPECT_FALSE(IsWindowVisible(status));
+    DestroyWindow(status);
+    g_state.statusWindow = nullptr;
+    EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
+}
+
+}  // namespace
