@@ -324,8 +324,9 @@ int Play(const Options& o) {
         Event("types %s", Quoted(FileTypes(g_host.module->FileExtensions).c_str()).c_str());
     }
     WatchStart(g_host.window, o.answerOk);
-    CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(static_cast<UINT_PTR>(o.timeoutMs) + kHangGraceMs),
-                 0, nullptr);
+    HANDLE watchdog = CreateThread(nullptr, 0, Watchdog,
+                                   reinterpret_cast<void*>(static_cast<UINT_PTR>(o.timeoutMs) + kHangGraceMs), 0, nullptr);
+    if (watchdog) CloseHandle(watchdog);
     SetTimer(g_host.window, kTimeoutTimer, o.timeoutMs, nullptr);
 
     std::string path = o.names[0];

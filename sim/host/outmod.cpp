@@ -235,11 +235,13 @@ int HOST_CB OutPause(int pause) {
 }
 
 void HOST_CB OutSetVolume(int volume) {
+    Locked lock;
     Enter(OpSetVolume);
     Event("outmod.setvolume %d", volume);
 }
 
 void HOST_CB OutSetPan(int pan) {
+    Locked lock;
     Enter(OpSetPan);
     Event("outmod.setpan %d", pan);
 }
@@ -282,6 +284,7 @@ void HOST_CB SAVSAInit(int latencyMs, int sampleRate) {
 }
 
 void HOST_CB SAVSADeInit() {
+    Locked lock;
     CheckRetired("savsadeinit");
     if (g_out.phase == Open) Unexpected("savsadeinit while the output is open");
     Event("savsadeinit");
@@ -289,6 +292,7 @@ void HOST_CB SAVSADeInit() {
 
 // The host reads a 576-sample window from each visualisation block.
 void CountVis(const char* name, void* data, int channels, int bits) {
+    Locked lock;
     CheckRetired(name);
     if (!data) Unexpected("%s with no data", name);
     if (g_out.phase == Open && (channels != g_out.channels || bits != g_out.bits))

@@ -64,9 +64,24 @@ Answer PickAnswer(HWND box) {
     return {IDCANCEL, "cancel"};
 }
 
+BOOL CALLBACK FindTextStatic(HWND child, LPARAM found) {
+    if (_stricmp(ClassOf(child).c_str(), "STATIC") != 0) return TRUE;
+    if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON || TextOf(child).empty()) return TRUE;
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+}
+
+// The box's text sits in the static control 0xFFFF; should a system number
+// its controls otherwise, the first static with text stands in.
+HWND BoxText(HWND box) {
+    HWND text = GetDlgItem(box, kBoxTextId);
+    if (!text) EnumChildWindows(box, FindTextStatic, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
 void HandleBox(HWND box) {
     if (g_watch.answeredBoxes.count(box) || !IsWindowVisible(box)) return;
-    HWND textItem = GetDlgItem(box, kBoxTextId);
+    HWND textItem = BoxText(box);
     std::string caption = TextOf(box);
     std::string text = textItem ? TextOf(textItem) : "";
     Answer answer = PickAnswer(box);
