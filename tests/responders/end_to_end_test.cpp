@@ -1,0 +1,122 @@
+// Errors, video and credentials through the module record, against the
+// stand-in engine and a host of real windows.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "plugin/plugin_state.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testsupport::FakeHost;
+using testsupport::MessageBoxWatcher;
+using testsupport::PumpUntil;
+using testsupport::SimEngine;
+
+class Presentation : public testing::Test {
+protected:
+    void SetUp() override {
+        engine().Reset();
+        host = std::make_unique<FakeHost>();
+    }
+
+    void TearDown() override {
+        host.reset();
+        testsupport::ExpectCleanPluginState();
+        EXPECT_EQ(g_state.videoSite.load(), nullptr);
+        EXPECT_EQ(engine().Query("sites"), 0) << "a video window outlived the presentation";
+        EXPECT_EQ(engine().Query("live"), 0);
+        EXPECT_EQ(engine().Query("clientrefs"), 0);
+    }
+
+    static SimEngine& engine() { return SimEngine::Get(); }
+    int Play(const std::string& url) { return g_module.Play(const_cast<char*>(url.c_str())); }
+    // Waits until the host has stopped the plug-in and no thread is left.
+    bool WaitForStopped(DWORD timeoutMs = 15000) {
+        return PumpUntil([&] {
+            return host->counts.stopCalls.load() + host->counts.endOfFileMessages.load() > 0 &&
+                   GetPlaybackState() == StateIdle && g_threadHandle.load() == INVALID_HANDLE_VALUE;
+        }, timeoutMs);
+    }
+
+    std::unique_ptr<FakeHost> host;
+};
+
+TEST_F(Presentation, ErrorWhilePlayingShowsItsBoxStopsAndTheNextPlayWorks) {
+    MessageBoxWatcher watcher;
+    ASSERT_EQ(engine().Control("length 3000; error play:200 0x8004004D 2 Lost the stream"), 0);
+    ASSERT_EQ(Play("rtsp://example.com/live.rm"), 0);
+    ASSERT_TRUE(watcher.WaitForCount(1)) << engine().Log();
+    ASSERT_TRUE(WaitForStopped()) << "state " << GetPlaybackState();
+    testsupport::PumpFor(300);  // let any late Stop command arrive
+
+    auto boxes = watcher.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].text, "Connection to server is disconnected\r\nLost the stream");
+    EXPECT_EQ(boxes[0].owner, host->window());
+    EXPECT_GE(host->counts.stopCommands.load(), 1);
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(engine().Query("playing"), 0);
+
+    ASSERT_EQ(engine().Control("reset; length 400"), 0);
+    host->counts.stopCalls = 0;
+    ASSERT_EQ(Play("rtsp://example.com/live.rm"), 0);
+    ASSERT_TRUE(WaitForStopped());
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 1) << "the second presentation plays to its end";
+    EXPECT_EQ(watcher.Count(), 1u);
+}
+
+TEST_F(Presentation, VideoOpensItsWindowBesideTheHostAndLeavesNothingBehind) {
+    ASSERT_EQ(engine().Control("video on; playto left; length 1500; pace realtime"), 0);
+    ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
+    HWND video = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        video = g_state.videoWindow.load();
+        return video && IsWindow(video) && IsWindowVisible(video);
+    })) << engine().Log();
+    char caption[64] = {};
+    GetWindowTextA(video, caption, sizeof(caption));
+    EXPECT_EQ(std::string(caption), "Video Window");
+    EXPECT_EQ(GetWindow(video, GW_OWNER), host->window());
+    RECT placed;
+    GetWindowRect(video, &placed);
+    EXPECT_EQ(placed.left, 375);
+    EXPECT_EQ(placed.top, 50);
+    EXPECT_EQ(engine().Query("sites"), 1);
+
+    ASSERT_TRUE(WaitForStopped());
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(video); }, 5000));
+}
+
+TEST_F(Presentation, StopDuringVideoClosesTheWindowAtOnce) {
+    ASSERT_EQ(engine().Control("video on; name main; length 5000; pace realtime"), 0);
+    ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
+    ASSERT_TRUE(PumpUntil([&] { return g_state.videoSite.load() != nullptr; })) << engine().Log();
+    HWND video = g_state.videoWindow.load();
+    g_module.Stop();
+    EXPECT_EQ(g_state.videoSite.load(), nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(video); }, 5000));
+}
+
+TEST_F(Presentation, CredentialsAreDeclinedAndThePresentationFails) {
+    MessageBoxWatcher watcher;
+    ASSERT_EQ(engine().Control("authmarker auth="), 0);
+    Play("rtsp://example.com/protected.rm?auth=1");
+    ASSERT_TRUE(watcher.WaitForCount(1)) << engine().Log();
+    ASSERT_TRUE(PumpUntil([&] {
+        return GetPlaybackState() == StateIdle && g_threadHandle.load() == INVALID_HANDLE_VALUE;
+    }, 15000));
+    auto boxes = watcher.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "The requested data is not authorized");
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
+}
+
+}  // namespace
