@@ -1,0 +1,467 @@
+// The audio device against a fake host (real window, counting output module)
+// and engine stand-ins written here.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "audio/audio_device.h"
+#include "audio/output_gate.h"
+#include "engine/responders.h"
+#include "engine_standins.h"
+#include "plugin/plugin_state.h"
+#include "support/test_support.h"
+
+namespace {
+
+rma::AudioFormat Format(rma::ULONG32 rate, rma::UINT16 channels, rma::UINT16 bits, rma::UINT16 maxBlock = 4410) {
+    return rma::AudioFormat{channels, bits, rate, maxBlock, 0};
+}
+
+std::string Pattern(size_t length) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    return bytes;
+}
+
+class AudioDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetPlaybackState(StateIdle);
+        g_state.outputOpen = 0;
+        device = new rma::AudioDevice(&player);
+        device->AddRef();
+    }
+
+    void TearDown() override {
+        scheduler.DropAll();
+        EXPECT_EQ(device->Release(), 0u);
+        EXPECT_EQ(player.refs(), 1);
+        EXPECT_EQ(scheduler.refs(), 1);
+        EXPECT_EQ(response.refs(), 1);
+        CloseOutputModule();
+        SetPlaybackState(StateIdle);
+    }
+
+    HRESULT OpenStereo(rma::UINT16 maxBlock = 4410) {
+        rma::AudioFormat format = Format(44100, 2, 16, maxBlock);
+        return device->Open(&format, &response);
+    }
+
+    HRESULT Write(const std::string& bytes) {
+        standins::Buffer buffer(bytes);
+        rma::AudioData data{&buffer, 0, 0};
+        HRESULT result = device->Write(&data);
+        EXPECT_EQ(buffer.refs(), 1);
+        return result;
+    }
+
+    testsupport::FakeHost host;
+    testsupport::HostCounts& counts = host.counts;
+    standins::Scheduler scheduler;
+    standins::Player player{&scheduler};
+    standins::Response response;
+    rma::AudioDevice* device = nullptr;
+};
+
+TEST_F(AudioDeviceTest, OpenFeedsTheHostTheFormatFigures) {
+    host.settings.openResult = 250;
+    ASSERT_EQ(OpenStereo(), 0);
+    EXPECT_EQ(counts.outOpen, 1);
+    EXPECT_EQ(counts.openRate, 44100);
+    EXPECT_EQ(counts.openChannels, 2);
+    EXPECT_EQ(counts.openBits, 16);
+    EXPECT_EQ(counts.openBufferMs, 0);
+    EXPECT_EQ(counts.openPrebufferMs, 0);
+    EXPECT_EQ(counts.lastVolume, -666);
+    EXPECT_EQ(counts.setInfoArgs[0], 176);
+    EXPECT_EQ(counts.setInfoArgs[1], 44);
+    EXPECT_EQ(counts.setInfoArgs[2], 2);
+    EXPECT_EQ(counts.setInfoArgs[3], 1);
+    EXPECT_EQ(counts.savsaInitArgs[0], 250);
+    EXPECT_EQ(counts.savsaInitArgs[1], 44100);
+    EXPECT_EQ(counts.vsaSetInfoArgs[0], 44100);
+    EXPECT_EQ(counts.vsaSetInfoArgs[1], 2);
+    EXPECT_EQ(g_state.outputOpen.load(), 1);
+    EXPECT_EQ(GetPlaybackState(), StatePlaying);
+    EXPECT_EQ(response.refs(), 2);
+
+    // A second Open neither reopens the output nor replaces anything.
+    standins::Response other;
+    rma::AudioFormat mono = Format(8000, 1, 8);
+    EXPECT_EQ(device->Open(&mono, &other), 0);
+    EXPECT_EQ(counts.outOpen, 1);
+    EXPECT_EQ(other.refs(), 1);
+
+    ASSERT_EQ(device->Close(FALSE), 0);
+    EXPECT_EQ(response.refs(), 1);
+    // Close leaves the output open; a later Open of the same device opens it again.
+    EXPECT_EQ(g_state.outputOpen.load(), 1);
+    CloseOutputModule();
+    rma::AudioFormat small = Format(22050, 1, 8);
+    ASSERT_EQ(device->Open(&small, &response), 0);
+    EXPECT_EQ(counts.outOpen, 2);
+    EXPECT_EQ(counts.setInfoArgs[0], 22);
+    EXPECT_EQ(counts.setInfoArgs[1], 22);
+    EXPECT_EQ(counts.setInfoArgs[2], 1);
+    EXPECT_EQ(counts.setInfoArgs[3], 1);
+    EXPECT_EQ(device->Close(FALSE), 0);
+}
+
+TEST_F(AudioDeviceTest, StateTableAndResultCodes) {
+    rma::AudioFormat format = Format(44100, 2, 16);
+    EXPECT_EQ(device->Open(nullptr, &response), rma::kInvalidArg);
+    EXPECT_EQ(device->Open(&format, nullptr), rma::kInvalidArg);
+    EXPECT_EQ(response.refs(), 1);
+    EXPECT_EQ(counts.outOpen, 0);
+
+    EXPECT_EQ(device->Close(TRUE), rma::kUnexpected);
+    EXPECT_EQ(device->Pause(), rma::kUnexpected);
+    EXPECT_EQ(device->Resume(), rma::kUnexpected);
+    EXPECT_EQ(device->Write(nullptr), rma::kInvalidArg);
+    EXPECT_EQ(Write("abcd"), rma::kUnexpected);
+    rma::ULONG32 time = 99;
+    host.settings.outputTimeMs = 1234;
+    EXPECT_EQ(device->GetCurrentAudioTime(&time), 0);
+    EXPECT_EQ(time, 0u);
+
+    EXPECT_EQ(device->InitVolume(3, 7), 1);
+    EXPECT_EQ(device->SetVolume(40000), 0);
+    EXPECT_EQ(device->GetVolume(), 40000);
+    EXPECT_EQ(device->CheckFormat(&format), 0);
+    EXPECT_EQ(counts.outSetVolume, 0);
+
+    ASSERT_EQ(device->Open(&format, &response), 0);
+    EXPECT_EQ(device->Resume(), rma::kUnexpected);
+    EXPECT_EQ(device->Pause(), 0);
+    EXPECT_EQ(device->Pause(), rma::kUnexpected);
+    EXPECT_EQ(device->GetCurrentAudioTime(&time), 0);
+    EXPECT_EQ(time, 1234u);
+    EXPECT_EQ(device->Resume(), 0);
+    EXPECT_EQ(device->Reset(), 0);
+    EXPECT_EQ(device->Drain(), 0);
+    EXPECT_EQ(device->Close(FALSE), 0);
+    EXPECT_EQ(device->Close(FALSE), rma::kUnexpected);
+    EXPECT_EQ(device->Pause(), rma::kUnexpected);
+}
+
+TEST_F(AudioDeviceTest, DeviceWithoutPlayerCannotOpen) {
+    rma::IRMAAudioDevice* orphan = rma::NewAudioDevice(nullptr);
+    ASSERT_NE(orphan, nullptr);
+    EXPECT_EQ(orphan->AddRef(), 1u);
+    rma::AudioFormat format = Format(44100, 2, 16);
+    EXPECT_EQ(orphan->Open(&format, &response), rma::kUnexpected);
+    EXPECT_EQ(orphan->Close(TRUE), rma::kUnexpected);
+    EXPECT_EQ(response.refs(), 1);
+    EXPECT_EQ(orphan->Release(), 0u);
+}
+
+TEST_F(AudioDeviceTest, FormatsThatWouldDivideByZeroAreRefusedBeforeTheOutput) {
+    const rma::AudioFormat bad[] = {Format(44100, 0, 16), Format(0, 2, 16), Format(44100, 2, 4),
+                                    Format(44100, 2, 0)};
+    for (const rma::AudioFormat& format : bad) {
+        EXPECT_EQ(device->Open(&format, &response), rma::kInvalidArg)
+            << format.samplesPerSec << "/" << format.channels << "/" << format.bitsPerSample;
+    }
+    EXPECT_EQ(counts.outOpen, 0);
+    EXPECT_EQ(response.refs(), 1);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    // The device is still usable with a sound format.
+    ASSERT_EQ(OpenStereo(), 0);
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+TEST_F(AudioDeviceTest, RefusedOutputShowsTheBoxAndLetsTheNextOpenTryAgain) {
+    testsupport::MessageBoxWatcher watcher;
+    host.settings.openResult = -1;
+    EXPECT_EQ(OpenStereo(), 1);
+    ASSERT_EQ(watcher.Count(), 1u);
+    auto box = watcher.Boxes()[0];
+    EXPECT_EQ(box.caption, "Error opening module");
+    EXPECT_EQ(box.text, "Could not open output module");
+    EXPECT_EQ(box.owner, host.window());
+    EXPECT_TRUE(box.hasIcon);
+    EXPECT_EQ(GetPlaybackState(), StateFailed);
+    EXPECT_EQ(g_state.outputOpen.load(), 0);
+    EXPECT_EQ(counts.setInfo, 0);
+    EXPECT_EQ(response.refs(), 1) << "the refused Open must let the response go";
+    EXPECT_EQ(device->Close(TRUE), rma::kUnexpected);
+
+    SetPlaybackState(StateOpened);
+    host.settings.openResult = 0;
+    EXPECT_EQ(OpenStereo(), 0);
+    EXPECT_EQ(GetPlaybackState(), StatePlaying);
+    EXPECT_EQ(counts.outOpen, 2);
+    EXPECT_EQ(watcher.Count(), 1u);
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+TEST_F(AudioDeviceTest, BlocksAreSplitIntoHostSizedWritesWithoutCopying) {
+    ASSERT_EQ(OpenStereo(), 0);
+    host.captureWrites = true;
+    host.settings.canWrite = 20000;
+    const std::string block = Pattern(20000);
+    EXPECT_EQ(Write(block), 0);
+    EXPECT_EQ(host.writeSizes, (std::vector<int>{8192, 8192, 3616}));
+    EXPECT_TRUE(host.written == block);
+    EXPECT_EQ(counts.saAddPcm, 1);
+    EXPECT_EQ(counts.vsaAddPcm, 1);
+    EXPECT_EQ(counts.dspDoSamples, 0);
+
+    // With DSP off the engine's own block goes to the output module.
+    static const char* seen[3];
+    static int writes;
+    writes = 0;
+    winamp::Out_Module recording = *g_module.outMod;
+    winamp::Out_Module* original = g_module.outMod;
+    recording.Write = [](char* data, int) {
+        if (writes < 3) seen[writes] = data;
+        ++writes;
+        return 0;
+    };
+    g_module.outMod = &recording;
+    standins::Buffer buffer(block);
+    rma::AudioData data{&buffer, 0, 0};
+    EXPECT_EQ(device->Write(&data), 0);
+    g_module.outMod = original;
+    const char* engineBlock = reinterpret_cast<const char*>(buffer.GetBuffer());
+    EXPECT_EQ(writes, 3);
+    EXPECT_EQ(seen[0], engineBlock);
+    EXPECT_EQ(seen[1], engineBlock + 8192);
+    EXPECT_EQ(seen[2], engineBlock + 16384);
+
+    // A block of 0 bytes reaches the hooks but the output module gets nothing.
+    host.settings.dspActive = 1;
+    const int writesBefore = counts.outWrite;
+    EXPECT_EQ(Write(""), 0);
+    EXPECT_EQ(counts.saAddPcm, 3);
+    EXPECT_EQ(counts.dspDoSamples, 1);
+    EXPECT_EQ(counts.outWrite, writesBefore);
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+// Doubles every 16-bit stereo frame, as a tempo effect would, in the buffer it is given.
+int __cdecl StretchSamples(short* samples, int count, int bits, int channels, int) {
+    for (int i = count - 1; i >= 0; --i) {
+        for (int c = 0; c < channels; ++c) {
+            samples[(2 * i) * channels + c] = samples[i * channels + c];
+            samples[(2 * i + 1) * channels + c] = samples[i * channels + c];
+        }
+    }
+    return 2 * count;
+}
+
+int __cdecl InvertSamples(short* samples, int count, int, int channels, int) {
+    for (int i = 0; i < count * channels; ++i) samples[i] = static_cast<short>(-samples[i]);
+    return count;
+}
+
+TEST_F(AudioDeviceTest, DspRunsOnTheDevicesOwnBufferAndItsCountIsWritten) {
+    ASSERT_EQ(OpenStereo(), 0);
+    host.captureWrites = true;
+    host.settings.dspActive = 1;
+    auto* original = g_module.dsp_dosamples;
+    g_module.dsp_dosamples = StretchSamples;
+
+    const std::string block = Pattern(6000);  // 1500 stereo frames
+    standins::Buffer buffer(block);
+    rma::AudioData data{&buffer, 0, 0};
+    EXPECT_EQ(device->Write(&data), 0);
+    EXPECT_TRUE(buffer.bytes() == block) << "the engine's block must stay untouched";
+    ASSERT_EQ(host.written.size(), 12000u);
+    EXPECT_EQ(host.writeSizes, (std::vector<int>{8192, 3808}));
+    EXPECT_EQ(host.written.substr(0, 8), block.substr(0, 4) + block.substr(0, 4));
+    EXPECT_EQ(host.written.substr(11992, 8), block.substr(5996, 4) + block.substr(5996, 4));
+
+    host.written.clear();
+    host.writeSizes.clear();
+    g_module.dsp_dosamples = InvertSamples;
+    EXPECT_EQ(Write(block), 0);
+    ASSERT_EQ(host.written.size(), block.size());
+    const short* in = reinterpret_cast<const short*>(block.data());
+    const short* out = reinterpret_cast<const short*>(host.written.data());
+    EXPECT_EQ(out[0], static_cast<short>(-in[0]));
+    EXPECT_EQ(out[2999], static_cast<short>(-in[2999]));
+
+    g_module.dsp_dosamples = original;
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+TEST_F(AudioDeviceTest, OnlyPlayingAndSeekingLetBlocksThrough) {
+    ASSERT_EQ(OpenStereo(), 0);
+    const PlaybackState dropped[] = {StateIdle, StateStarting, StateSeekRequested, StateOpened, StateFailed};
+    for (PlaybackState state : dropped) {
+        SetPlaybackState(state);
+        EXPECT_EQ(Write(Pattern(400)), 0) << state;
+        EXPECT_EQ(scheduler.PendingCount(), 1u) << "the time callback is entered in state " << state;
+    }
+    EXPECT_EQ(counts.saAddPcm, 0);
+    EXPECT_EQ(counts.vsaAddPcm, 0);
+    EXPECT_EQ(counts.outCanWrite, 0);
+    EXPECT_EQ(counts.outWrite, 0);
+
+    SetPlaybackState(StateSeeking);
+    EXPECT_EQ(Write(Pattern(400)), 0);
+    SetPlaybackState(StatePlaying);
+    EXPECT_EQ(Write(Pattern(400)), 0);
+    EXPECT_EQ(counts.saAddPcm, 2);
+    EXPECT_EQ(counts.outWrite, 2);
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+TEST_F(AudioDeviceTest, TimeCallbackChainAndItsCancellations) {
+    ASSERT_EQ(OpenStereo(17640), 0);
+    host.settings.outputTimeMs = 480;
+    EXPECT_EQ(Write(Pattern(100)), 0);
+    ASSERT_EQ(scheduler.PendingCount(), 1u);
+    EXPECT_EQ(scheduler.delays.back(), 50u);
+    EXPECT_EQ(Write(Pattern(100)), 0);
+    EXPECT_EQ(scheduler.delays.size(), 1u) << "at most one callback pending";
+
+    scheduler.FireOne();
+    EXPECT_EQ(response.times, (std::vector<rma::ULONG32>{480}));
+    EXPECT_EQ(scheduler.PendingCount(), 1u) << "Func enters the next callback";
+
+    const struct {
+        const char* name;
+        HRESULT (STDMETHODCALLTYPE rma::AudioDevice::*cancel)();
+    } cancels[] = {{"Pause", &rma::AudioDevice::Pause}, {"Reset", &rma::AudioDevice::Reset},
+                   {"Drain", &rma::AudioDevice::Drain}};
+    for (const auto& c : cancels) {
+        ASSERT_EQ(scheduler.PendingCount(), 1u) << c.name;
+        size_t removedBefore = scheduler.removed.size();
+        EXPECT_EQ((device->*c.cancel)(), 0) << c.name;
+        EXPECT_EQ(scheduler.PendingCount(), 0u) << c.name;
+        EXPECT_EQ(scheduler.removed.size(), removedBefore + 1) << c.name;
+        EXPECT_EQ(device->CallbackHandleForTesting(), 0u) << c.name;
+        if (c.cancel == &rma::AudioDevice::Pause)
+            EXPECT_EQ(device->Resume(), 0);
+        else
+            EXPECT_EQ(Write(Pattern(100)), 0);
+    }
+    EXPECT_EQ(device->Close(TRUE), 0);
+    EXPECT_EQ(scheduler.PendingCount(), 0u) << "a flushing Close cancels";
+}
+
+TEST_F(AudioDeviceTest, CallbackAfterCloseWithoutFlushEndsTheChain) {
+    ASSERT_EQ(OpenStereo(), 0);
+    EXPECT_EQ(Write(Pattern(100)), 0);
+    EXPECT_EQ(device->Close(FALSE), 0);
+    EXPECT_EQ(scheduler.PendingCount(), 1u) << "Close without flush leaves the callback pending";
+    EXPECT_EQ(response.refs(), 1);
+    scheduler.FireOne();
+    EXPECT_TRUE(response.times.empty());
+    EXPECT_EQ(scheduler.PendingCount(), 0u);
+    EXPECT_EQ(device->CallbackHandleForTesting(), 0u);
+}
+
+TEST_F(AudioDeviceTest, GranularityFollowsTheLargestBlockUntilReset) {
+    rma::AudioFormat format = Format(8000, 1, 8, 1000);
+    ASSERT_EQ(device->Open(&format, &response), 0);
+    EXPECT_EQ(Write(Pattern(10)), 0);
+    EXPECT_EQ(scheduler.delays.back(), 62u);
+    EXPECT_EQ(device->Close(TRUE), 0);
+
+    format = Format(44100, 2, 16, 17640);
+    ASSERT_EQ(device->Open(&format, &response), 0);
+    EXPECT_EQ(Write(Pattern(10)), 0);
+    EXPECT_EQ(scheduler.delays.back(), 50u);
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+TEST_F(AudioDeviceTest, ResumeWithoutSchedulerStaysPaused) {
+    ASSERT_EQ(OpenStereo(), 0);
+    EXPECT_EQ(device->Pause(), 0);
+    player.offerScheduler = false;
+    EXPECT_EQ(device->Resume(), rma::kFail);
+    EXPECT_EQ(device->Pause(), rma::kUnexpected) << "still paused";
+    player.offerScheduler = true;
+    EXPECT_EQ(device->Resume(), 0);
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+TEST_F(AudioDeviceTest, BothFacesShareOneCount) {
+    void* callbackFace = nullptr;
+    ASSERT_EQ(device->QueryInterface(rma::IID_IRMACallback, &callbackFace), 0);
+    EXPECT_NE(callbackFace, static_cast<void*>(static_cast<rma::IRMAAudioDevice*>(device)));
+    EXPECT_EQ(device->RefCountForTesting(), 2);
+    auto* callback = static_cast<rma::IRMACallback*>(callbackFace);
+    void* main = nullptr;
+    ASSERT_EQ(callback->QueryInterface(rma::IID_Unknown, &main), 0);
+    EXPECT_EQ(main, static_cast<void*>(static_cast<rma::IRMAAudioDevice*>(device)));
+    EXPECT_EQ(device->RefCountForTesting(), 3);
+    void* again = nullptr;
+    ASSERT_EQ(callback->QueryInterface(rma::IID_IRMAAudioDevice, &again), 0);
+    EXPECT_EQ(again, main);
+    void* none = &again;
+    EXPECT_EQ(callback->QueryInterface(rma::IID_IRMAScheduler, &none), rma::kNoInterface);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(device->RefCountForTesting(), 4);
+    EXPECT_EQ(static_cast<rma::IRMAAudioDevice*>(again)->Release(), 3u);
+    EXPECT_EQ(callback->Release(), 2u);
+    EXPECT_EQ(static_cast<rma::IRMAAudioDevice*>(main)->Release(), 1u);
+}
+
+struct PendingWrite {
+    rma::AudioDevice* device;
+    rma::AudioData data;
+    HRESULT result;
+};
+
+DWORD WINAPI WriteOnThread(void* param) {
+    auto* write = static_cast<PendingWrite*>(param);
+    write->result = write->device->Write(&write->data);
+    return 0;
+}
+
+DWORD WINAPI CloseOnThread(void*) {
+    CloseOutputModule();
+    return 0;
+}
+
+TEST_F(AudioDeviceTest, StopsClosingEndsAWriteWaitingForRoomAndNothingFollows) {
+    ASSERT_EQ(OpenStereo(), 0);
+    host.settings.canWrite = 0;
+    standins::Buffer buffer(Pattern(8000));
+    PendingWrite write{device, rma::AudioData{&buffer, 0, 0}, -1};
+    HANDLE writer = CreateThread(nullptr, 0, WriteOnThread, &write, 0, nullptr);
+    ASSERT_NE(writer, nullptr);
+    for (int i = 0; i < 500 && counts.outCanWrite.load() < 2; ++i) Sleep(10);
+    ASSERT_GE(counts.outCanWrite.load(), 2) << "the write should be waiting for room";
+
+    HANDLE closer = CreateThread(nullptr, 0, CloseOnThread, nullptr, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(closer, 5000), WAIT_OBJECT_0) << "closing waited behind the write";
+    EXPECT_EQ(WaitForSingleObject(writer, 5000), WAIT_OBJECT_0) << "the write kept waiting after closing";
+    CloseHandle(closer);
+    CloseHandle(writer);
+    EXPECT_EQ(write.result, 0);
+    EXPECT_EQ(counts.outClose, 1);
+    EXPECT_EQ(counts.savsaDeInit, 1);
+    EXPECT_EQ(g_state.outputOpen.load(), 0);
+    EXPECT_EQ(counts.outWrite, 0);
+
+    // The engine goes on writing until the player stops: nothing reaches the host.
+    host.settings.canWrite = 1 << 20;
+    const int canWrites = counts.outCanWrite, times = counts.outGetOutputTime;
+    EXPECT_EQ(Write(Pattern(400)), 0);
+    rma::ULONG32 time = 0;
+    EXPECT_EQ(device->GetCurrentAudioTime(&time), 0);
+    scheduler.FireOne();
+    EXPECT_EQ(counts.outCanWrite, canWrites);
+    EXPECT_EQ(counts.outGetOutputTime, times);
+    EXPECT_EQ(counts.saAddPcm, 1);
+    EXPECT_EQ(counts.outWrite, 0);
+    EXPECT_EQ(counts.writesAfterClose, 0);
+    EXPECT_EQ(response.times.size(), 1u);
+    EXPECT_EQ(device->Close(TRUE), 0);
+
+    // The next Open lets blocks through again.
+    ASSERT_EQ(OpenStereo(), 0);
+    EXPECT_EQ(Write(Pattern(400)), 0);
+    EXPECT_EQ(counts.outWrite, 1);
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// Sound from end to end: hostsim.exe loads the plug-in and the stand-in
+// engine plays WAV presentations through the audio device into hostsim's
+// output module, which writes what it received to a WAV file.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace {
+
+struct HostsimRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output;
+};
+
+// Runs hostsim.exe with `arguments` and collects what it prints.
+HostsimRun RunHostsim(const std::string& arguments, DWORD timeoutMs = 90000) {
+    HostsimRun run;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        ADD_FAILURE() << "CreatePipe failed";
+        return run;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    const std::string exe = testsupport::BinDir() + "\\hostsim.exe";
+    std::string command = "\"" + exe + "\" " + arguments;
+    PROCESS_INFORMATION process{};
+    BOOL started = CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  testsupport::BinDir().c_str(), &startup, &process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        ADD_FAILURE() << "hostsim.exe did not start: " << command;
+        CloseHandle(readEnd);
+        return run;
+    }
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) run.output.append(chunk, got);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "hostsim did not end: " << command;
+        TerminateProcess(process.hProcess, 3);
+    }
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(readEnd);
+    return run;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char chunk[65536];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+void Put32(std::string& out, unsigned value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+void Put16(std::string& out, unsigned value) {
+    out.push_back(static_cast<char>(value & 0xFF));
+    out.push_back(static_cast<char>((value >> 8) & 0xFF));
+}
+
+std::string MakeWav(unsigned rate, unsigned channels, unsigned bits, const std::string& samples) {
+    std::string wav = "RIFF";
+    Put32(wav, static_cast<unsigned>(36 + samples.size()));
+    wav += "WAVEfmt ";
+    Put32(wav, 16);
+    Put16(wav, 1);
+    Put16(wav, channels);
+    Put32(wav, rate);
+    Put32(wav, rate * channels * bits / 8);
+    Put16(wav, channels * bits / 8);
+    Put16(wav, bits);
+    wav += "data";
+    Put32(wav, static_cast<unsigned>(samples.size()));
+    return wav + samples;
+}
+
+// The bytes of a WAV file's data chunk.
+std::string WavData(const std::string& wav) {
+    size_t at = 12;
+    while (at + 8 <= wav.size()) {
+        unsigned size = 0;
+        std::memcpy(&size, wav.data() + at + 4, 4);
+        if (wav.compare(at, 4, "data") == 0) return wav.substr(at + 8, size);
+        at += 8 + size + (size & 1);
+    }
+    return {};
+}
+
+std::string Samples(size_t bytes, unsigned seed) {
+    std::string samples(bytes, '\0');
+    unsigned state = seed;
+    for (char& c : samples) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 16);
+    }
+    return samples;
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir = testsupport::MakeTempDir(); }
+
+    // Plays a WAV of the given format through hostsim; returns the run.
+    HostsimRun Play(unsigned rate, unsigned channels, unsigned bits, const std::string& samples,
+             const std::string& options) {
+        source = dir + "\\in.wav";
+        result = dir + "\\out.wav";
+        DeleteFileA(result.c_str());
+        testsupport::WriteFileBytes(source, MakeWav(rate, channels, bits, samples));
+        return RunHostsim("play \"" + source + "\" --out \"" + result + "\" " + options);
+    }
+
+    std::string dir, source, result;
+};
+
+TEST_F(EndToEndTest, WavSamplesArriveByteForByte) {
+    const struct {
+        unsigned rate, channels, bits;
+        size_t bytes;
+        const char* engine;
+        const char* setinfo;
+    } formats[] = {
+        // The default block of 0.1 s (17640 bytes) is above 8192 and no multiple of it.
+        {44100, 2, 16, 176400 + 1000, "", "setinfo 176 44 2 1"},
+        {22050, 1, 8, 33333, "--engine \"block 10000\"", "setinfo 22 22 1 1"},
+        {8000, 1, 16, 48000, "--engine \"block 16384\"", "setinfo 16 8 1 1"},
+        {48000, 6, 16, 6 * 2 * 12000, "--engine \"block 20004\"", "setinfo 576 48 6 1"},
+    };
+    for (const auto& f : formats) {
+        const std::string samples = Samples(f.bytes, f.rate + f.channels);
+        HostsimRun run = Play(f.rate, f.channels, f.bits, samples, f.engine);
+        const std::string label = std::to_string(f.rate) + "/" + std::to_string(f.channels) + "/" +
+                                  std::to_string(f.bits) + "\n" + run.output;
+        EXPECT_EQ(run.exitCode, 0u) << label;
+        EXPECT_NE(run.output.find("outmod.open " + std::to_string(f.rate) + " " + std::to_string(f.channels) +
+                                  " " + std::to_string(f.bits) + " -> 0"),
+                  std::string::npos)
+            << label;
+        EXPECT_NE(run.output.find(f.setinfo), std::string::npos) << label;
+        EXPECT_NE(run.output.find("\neof"), std::string::npos) << label;
+        EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << label;
+        const std::string written = WavData(ReadFileBytes(result));
+        EXPECT_EQ(written.size(), samples.size()) << label;
+        EXPECT_TRUE(written == samples) << "the samples differ for " << label;
+    }
+}
+
+TEST_F(EndToEndTest, DspHooksChangeWhatIsWritten) {
+    const std::string samples = Samples(44100 * 4, 5);  // 0.5 s of 16-bit stereo
+    HostsimRun run = Play(44100, 2, 16, samples, "--dsp invert");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    std::string written = WavData(ReadFileBytes(result));
+    ASSERT_EQ(written.size(), samples.size()) << run.output;
+    bool inverted = true;
+    for (size_t i = 0; i + 1 < samples.size() && inverted; i += 2) {
+        short in, out;
+        std::memcpy(&in, samples.data() + i, 2);
+        std::memcpy(&out, written.data() + i, 2);
+        inverted = out == static_cast<short>(-in);
+    }
+    EXPECT_TRUE(inverted);
+
+    run = Play(44100, 2, 16, samples, "--dsp stretch");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
+    written = WavData(ReadFileBytes(result));
+    ASSERT_EQ(written.size(), 2 * samples.size()) << run.output;
+    bool doubled = true;
+    for (size_t frame = 0; frame < samples.size() / 4 && doubled; ++frame) {
+        doubled = written.compare(8 * frame, 4, samples, 4 * frame, 4) == 0 &&
+                  written.compare(8 * frame + 4, 4, samples, 4 * frame, 4) == 0;
+    }
+    EXPECT_TRUE(doubled);
+}
+
+TEST_F(EndToEndTest, RefusedOutputLetsTheNextPlayOpenIt) {
+    const std::string samples = Samples(17640 * 3, 9);
+    HostsimRun run = Play(44100, 2, 16, samples, "--refuse-open");
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_NE(run.output.find("msgbox \"Error opening module\" \"Could not open output module\""), std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
+}
+
+TEST_F(EndToEndTest, StatusCaptionsAppearBesideTheHostAndGo) {
+    HostsimRun run = RunHostsim("play rtsp://example.com/a.rm --engine \"length 600; contacting 0 example.com; "
+                         "buffering 100 20 60\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("status show \"Contacting example.com\" 375 50"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("\"Buffering 20%\""), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("status hide"), std::string::npos) << run.output;
+}
+
+}  // namespace
