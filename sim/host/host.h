@@ -36,6 +36,9 @@ struct OutputTotals {
 void OutputSetUp(const OutputOptions& options);
 // Fills the output module record and the host callbacks of the input record.
 void OutputInstall(InModule* module, OutModule* out, HWND mainWindow);
+// A new Play begins: until the output is opened again, the calls that are
+// allowed before a first Open are allowed again.
+void OutputNewPlay();
 // Calls after this are reported as unexpected (the plug-in's Quit is done).
 void OutputRetire();
 // Finishes the WAV file and prints the per-operation call counts.

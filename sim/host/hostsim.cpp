@@ -29,7 +29,7 @@ struct Options {
     std::string command, plugin, engineDir, script, wavPath, listFile;
     std::vector<std::string> names;
     std::vector<Trigger> seeks, pauses;
-    int stopAt = -1, timeoutMs = 60000, dsp = 0, refuseOpen = 0;
+    int stopAt = -1, timeoutMs = 60000, dsp = 0, refuseOpen = 0, repeat = 1;
     bool realtime = false, verbose = false, answerOk = true, noEngineKey = false;
     bool hex = false, playing = false, engineDirGiven = false;
 };
@@ -50,7 +50,7 @@ void Usage() {
           "       hostsim play PATH_OR_URL [--seek AT_MS:TO_MS]... [--pause AT_MS:FOR_MS]... [--stop-at MS]\n"
           "            [--out FILE.wav] [--realtime] [--answer ok|cancel] [--dsp invert|stretch] [--verbose]\n"
           "            [--refuse-open | --refuse-open-once] [--engine SCRIPT] [--engine-dir DIR | --no-engine-key]\n"
-          "            [--plugin DLL] [--timeout MS]\n"
+          "            [--plugin DLL] [--timeout MS] [--repeat N]\n"
           "       hostsim info [--hex] [--playing] [--list FILE] [FILE...]\n"
           "common: --plugin DLL (default: in_realmedia.dll beside hostsim.exe)\n",
           stderr);
@@ -88,6 +88,7 @@ bool Parse(int argc, char** argv, Options* o) {
         else if (a == "--pause" && next && ParsePair(next, &t)) { take(); o->pauses.push_back(t); }
         else if (a == "--stop-at" && next && ParseInt(next, &o->stopAt)) take();
         else if (a == "--timeout" && next && ParseInt(next, &o->timeoutMs)) take();
+        else if (a == "--repeat" && next && ParseInt(next, &o->repeat) && o->repeat >= 1) take();
         else if (a == "--out" && next) o->wavPath = take();
         else if (a == "--realtime") o->realtime = true;
         else if (a == "--verbose") o->verbose = true;
@@ -308,6 +309,28 @@ void Tick(const Options& o, Schedule& s) {
     }
 }
 
+// One Play of the path, until the end of the presentation or a stop.
+End PlayOnce(const Options& o) {
+    g_host.end.store(Running);
+    g_host.stopCalled = false;
+    SetTimer(g_host.window, kTimeoutTimer, o.timeoutMs, nullptr);
+    OutputNewPlay();
+    std::string path = o.names[0];
+    g_host.playIssued = true;
+    int result = g_host.module->Play(&path[0]);
+    Event("play %d", result);
+    g_host.playTick = GetTickCount();
+    if (result != 0) Finish(EndFailed);
+    Schedule schedule;
+    while (g_host.end.load() == Running) {
+        PumpFor(10);
+        if (g_host.end.load() == Running) Tick(o, schedule);
+    }
+    KillTimer(g_host.window, kTimeoutTimer);
+    Settle();
+    return static_cast<End>(g_host.end.load());
+}
+
 int Play(const Options& o) {
     SetEngineKey(o);
     if (!o.script.empty()) {
@@ -324,35 +347,27 @@ int Play(const Options& o) {
         Event("types %s", Quoted(FileTypes(g_host.module->FileExtensions).c_str()).c_str());
     }
     WatchStart(g_host.window, o.answerOk);
-    HANDLE watchdog = CreateThread(nullptr, 0, Watchdog,
-                                   reinterpret_cast<void*>(static_cast<UINT_PTR>(o.timeoutMs) + kHangGraceMs), 0, nullptr);
+    UINT_PTR limit = static_cast<UINT_PTR>(o.timeoutMs) * o.repeat + kHangGraceMs;
+    HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(limit), 0, nullptr);
     if (watchdog) CloseHandle(watchdog);
-    SetTimer(g_host.window, kTimeoutTimer, o.timeoutMs, nullptr);
 
-    std::string path = o.names[0];
-    g_host.playIssued = true;
-    int result = g_host.module->Play(&path[0]);
-    Event("play %d", result);
-    g_host.playTick = GetTickCount();
-    if (result != 0) Finish(EndFailed);
-    Schedule schedule;
-    while (g_host.end.load() == Running) {
-        PumpFor(10);
-        if (g_host.end.load() == Running) Tick(o, schedule);
+    bool allEof = true;
+    End end = Running;
+    for (int i = 0; i < o.repeat; ++i) {
+        end = PlayOnce(o);
+        allEof = allEof && end == EndEof;
+        if (i + 1 < o.repeat) Event("run %d %s", i + 1, kEndNames[end]);
     }
-    KillTimer(g_host.window, kTimeoutTimer);
-    Settle();
     Event("quit");
     UnloadPlugin();
     WatchStop();
     OutputFinish();
     OutputTotals t = OutputGetTotals();
-    End end = static_cast<End>(g_host.end.load());
     Event("end %s written=%lld writes=%d vis=%d dsp=%d", kEndNames[end], t.writtenBytes, t.writes, t.vis, t.dsp);
     DestroyWindow(g_host.window);
     FreeLibrary(g_host.library);
     if (UnexpectedCount()) return 2;
-    return end == EndEof ? 0 : 1;
+    return allEof ? 0 : 1;
 }
 
 // ---- isours and info ---------------------------------------------------

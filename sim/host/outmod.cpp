@@ -415,6 +415,11 @@ void OutputInstall(InModule* module, OutModule* out, HWND mainWindow) {
     module->outMod = out;
 }
 
+void OutputNewPlay() {
+    Locked lock;
+    if (g_out.phase == Closed) g_out.phase = NeverOpened;
+}
+
 void OutputRetire() { g_out.retired.store(1); }
 
 void OutputFinish() {
