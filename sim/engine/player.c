@@ -1,0 +1,659 @@
+/* The player: IRMAPlayer with its error-sink control, scheduler, site manager
+ * and class factory faces.  Presentations run on a thread of their own
+ * (presentation.c); the client's objects are never called with the player's
+ * lock held. */
+#include <stdlib.h>
+#include <string.h>
+
+#include "player.h"
+
+#define STOP_WAIT_MS 5000
+
+static SimPlayer* FromPlayer(void* f) { return SIM_OBJ(SimPlayer, vtbl, f); }
+static SimPlayer* FromSinkControl(void* f) { return SIM_OBJ(SimPlayer, sinkControlVtbl, f); }
+static SimPlayer* FromScheduler(void* f) { return SIM_OBJ(SimPlayer, schedulerVtbl, f); }
+static SimPlayer* FromSiteManager(void* f) { return SIM_OBJ(SimPlayer, siteManagerVtbl, f); }
+static SimPlayer* FromFactory(void* f) { return SIM_OBJ(SimPlayer, factoryVtbl, f); }
+
+void* SimPlayerFace(SimPlayer* p) { return &p->vtbl; }
+LONG SimPlayerRefs(SimPlayer* p) { return p->refs; }
+
+/* ---- references shared by all faces --------------------------------------------- */
+
+static HRESULT Query(SimPlayer* p, const GUID* iid, void** out) {
+    if (!out) return SIM_E_POINTER;
+    *out = NULL;
+    if (SimSameId(iid, &kIidUnknown) || SimSameId(iid, &kIidPlayer)) {
+        *out = &p->vtbl;
+    } else if (SimSameId(iid, &kIidErrorSinkControl) && !SimHidden(HIDE_ERROR_SINK_CONTROL)) {
+        *out = &p->sinkControlVtbl;
+    } else if (SimSameId(iid, &kIidScheduler) && !SimHidden(HIDE_SCHEDULER)) {
+        *out = &p->schedulerVtbl;
+    } else if (SimSameId(iid, &kIidSiteManager) && !SimHidden(HIDE_SITE_MANAGER)) {
+        *out = &p->siteManagerVtbl;
+    } else if (SimSameId(iid, &kIidClassFactory) && !SimHidden(HIDE_CLASS_FACTORY)) {
+        *out = &p->factoryVtbl;
+    } else {
+        return SIM_E_NOINTERFACE;
+    }
+    InterlockedIncrement(&p->refs);
+    return SIM_OK;
+}
+
+static ULONG AddRefOf(SimPlayer* p) { return (ULONG)InterlockedIncrement(&p->refs); }
+
+static ULONG ReleaseOf(SimPlayer* p) {
+    LONG left = InterlockedDecrement(&p->refs);
+    if (left > 0) return (ULONG)left;
+    SimPlayerClose(p);
+    if (p->worker) CloseHandle(p->worker);
+    if (p->reporter) CloseHandle(p->reporter);
+    CloseHandle(p->wake);
+    DeleteCriticalSection(&p->lock);
+    free(p);
+    SimObjectDestroyed();
+    return 0;
+}
+
+#define FACE_UNKNOWN(prefix, from)                                                               \
+    static HRESULT SIMCALL prefix##QueryInterface(void* s, const GUID* iid, void** out) {        \
+        return Query(from(s), iid, out);                                                         \
+    }                                                                                            \
+    static ULONG SIMCALL prefix##AddRef(void* s) { return AddRefOf(from(s)); }                   \
+    static ULONG SIMCALL prefix##Release(void* s) { return ReleaseOf(from(s)); }
+
+FACE_UNKNOWN(Player, FromPlayer)
+FACE_UNKNOWN(SinkControl, FromSinkControl)
+FACE_UNKNOWN(Scheduler, FromScheduler)
+FACE_UNKNOWN(SiteManager, FromSiteManager)
+FACE_UNKNOWN(Factory, FromFactory)
+
+/* ---- calling the client's sinks ----------------------------------------------------- */
+
+typedef struct Snapshot {
+    void* items[MAX_SINKS];
+    UINT8 low[MAX_SINKS], high[MAX_SINKS];
+    int count;
+    int kind;
+} Snapshot;
+
+static void TakeAdviseSinks(SimPlayer* p, Snapshot* s) {
+    s->kind = REF_OTHER;
+    EnterCriticalSection(&p->lock);
+    s->count = p->adviseCount;
+    for (int i = 0; i < s->count; ++i) {
+        s->items[i] = p->adviseSinks[i];
+        SimHold(s->items[i], s->kind);
+    }
+    LeaveCriticalSection(&p->lock);
+}
+
+static void TakeErrorSinks(SimPlayer* p, Snapshot* s) {
+    s->kind = REF_OTHER;
+    EnterCriticalSection(&p->lock);
+    s->count = p->errorCount;
+    for (int i = 0; i < s->count; ++i) {
+        s->items[i] = p->errorSinks[i].sink;
+        s->low[i] = p->errorSinks[i].low;
+        s->high[i] = p->errorSinks[i].high;
+        SimHold(s->items[i], s->kind);
+    }
+    LeaveCriticalSection(&p->lock);
+}
+
+static void DropSnapshot(Snapshot* s) {
+    for (int i = 0; i < s->count; ++i) SimDrop(s->items[i], s->kind);
+    s->count = 0;
+}
+
+void SimAdvise(SimPlayer* p, int call, ULONG32 a, ULONG32 b, const char* text) {
+    Snapshot s;
+    TakeAdviseSinks(p, &s);
+    for (int i = 0; i < s.count; ++i) {
+        void* sink = s.items[i];
+        const AdviseSinkVtbl* v = SIM_VTBL(AdviseSinkVtbl, sink);
+        switch (call) {
+        case ON_POS_LENGTH:
+            if (SimLogging(LOG_POSITIONS)) SimLog("Sink.OnPosLength %lu %lu", (unsigned long)a, (unsigned long)b);
+            v->OnPosLength(sink, a, b);
+            break;
+        case ON_PRESENTATION_OPENED:
+            SimLog("Sink.OnPresentationOpened");
+            v->OnPresentationOpened(sink);
+            break;
+        case ON_PRESENTATION_CLOSED:
+            SimLog("Sink.OnPresentationClosed");
+            v->OnPresentationClosed(sink);
+            break;
+        case ON_PRE_SEEK:
+            SimLog("Sink.OnPreSeek %lu %lu", (unsigned long)a, (unsigned long)b);
+            v->OnPreSeek(sink, a, b);
+            break;
+        case ON_POST_SEEK:
+            SimLog("Sink.OnPostSeek %lu %lu", (unsigned long)a, (unsigned long)b);
+            v->OnPostSeek(sink, a, b);
+            break;
+        case ON_STOP:
+            SimLog("Sink.OnStop");
+            v->OnStop(sink);
+            break;
+        case ON_PAUSE:
+            SimLog("Sink.OnPause %lu", (unsigned long)a);
+            v->OnPause(sink, a);
+            break;
+        case ON_BEGIN:
+            SimLog("Sink.OnBegin %lu", (unsigned long)a);
+            v->OnBegin(sink, a);
+            break;
+        case ON_BUFFERING:
+            SimLog("Sink.OnBuffering %lu", (unsigned long)b);
+            v->OnBuffering(sink, a, (UINT16)b);
+            break;
+        case ON_CONTACTING:
+            SimLog("Sink.OnContacting %s", text);
+            v->OnContacting(sink, text);
+            break;
+        }
+    }
+    DropSnapshot(&s);
+}
+
+void SimReportError(SimPlayer* p, UINT32 severity, HRESULT code, const char* userString) {
+    Snapshot s;
+    TakeErrorSinks(p, &s);
+    const char* text = userString && *userString ? userString : NULL;
+    for (int i = 0; i < s.count; ++i) {
+        if (severity < s.low[i] || severity > s.high[i]) continue;
+        SimLog("ErrorSink.ErrorOccurred 0x%08lX %u%s%s", (unsigned long)code, (unsigned)severity, text ? " " : "",
+               text ? text : "");
+        SIM_VTBL(ErrorSinkVtbl, s.items[i])->ErrorOccurred(s.items[i], (UINT8)severity, (ULONG32)code, 0, text, NULL);
+    }
+    DropSnapshot(&s);
+}
+
+void* SimContextQuery(SimPlayer* p, const GUID* iid) {
+    EnterCriticalSection(&p->lock);
+    void* context = p->context;
+    SimHold(context, REF_OTHER);
+    LeaveCriticalSection(&p->lock);
+    void* answer = SimQuery(context, iid, REF_OTHER);
+    SimDrop(context, REF_OTHER);
+    return answer;
+}
+
+/* ---- the presentation's threads ---------------------------------------------------------- */
+
+typedef struct Refusal {
+    SimPlayer* player;
+    HRESULT code;
+} Refusal;
+
+/* A refused URL reaches the error sinks from an engine thread, as it would
+ * from a real engine's network or file thread. */
+static DWORD WINAPI ReportRefusal(void* arg) {
+    Refusal* r = arg;
+    SimReportError(r->player, SIM_DEFAULT_SEVERITY, r->code, NULL);
+    ReleaseOf(r->player);
+    free(r);
+    return 0;
+}
+
+static void StartRefusalReport(SimPlayer* p, HRESULT code) {
+    Refusal* r = calloc(1, sizeof *r);
+    if (!r) return;
+    r->player = p;
+    r->code = code;
+    AddRefOf(p);
+    HANDLE thread = CreateThread(NULL, 0, ReportRefusal, r, 0, NULL);
+    if (!thread) {
+        ReleaseOf(p);
+        free(r);
+        return;
+    }
+    EnterCriticalSection(&p->lock);
+    HANDLE old = p->reporter;
+    p->reporter = thread;
+    LeaveCriticalSection(&p->lock);
+    if (old) CloseHandle(old);
+}
+
+static void JoinReporter(SimPlayer* p) {
+    EnterCriticalSection(&p->lock);
+    HANDLE thread = p->reporter;
+    p->reporter = NULL;
+    LeaveCriticalSection(&p->lock);
+    if (thread) {
+        SimWaitPumping(thread, STOP_WAIT_MS);
+        CloseHandle(thread);
+    }
+}
+
+/* Ends the running presentation: its thread closes the device and tells the
+ * sinks (OnStop) unless the presentation had already ended. */
+static void StopPresentation(SimPlayer* p) {
+    EnterCriticalSection(&p->lock);
+    HANDLE thread = p->worker;
+    DWORD id = p->workerId;
+    if (thread && id != GetCurrentThreadId()) p->worker = NULL;
+    InterlockedExchange(&p->stopRequested, 1);
+    LeaveCriticalSection(&p->lock);
+    if (!thread) return;
+    SetEvent(p->wake);
+    if (id == GetCurrentThreadId()) return; /* a sink called Stop from inside a report */
+    if (!SimWaitPumping(thread, STOP_WAIT_MS)) SimLog("Player.Stop presentation thread still busy");
+    CloseHandle(thread);
+}
+
+static void DiscardPending(SimPlayer* p) {
+    EnterCriticalSection(&p->lock);
+    SimRun* run = p->pending;
+    p->pending = NULL;
+    LeaveCriticalSection(&p->lock);
+    if (run) {
+        SimMediaFree(&run->media);
+        free(run);
+    }
+}
+
+/* ---- IRMAPlayer -------------------------------------------------------------------------------- */
+
+static HRESULT SIMCALL PlayerGetClientEngine(void* s, void** out) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.GetClientEngine");
+    if (!out) return SIM_E_POINTER;
+    EnterCriticalSection(&p->lock);
+    *out = p->engine ? SimEngineFace(p->engine) : NULL;
+    if (*out) ((Unknown*)*out)->vtbl->AddRef(*out);
+    LeaveCriticalSection(&p->lock);
+    return *out ? SIM_OK : SIM_E_UNEXPECTED;
+}
+
+static BOOL SIMCALL PlayerIsDone(void* s) {
+    SimPlayer* p = FromPlayer(s);
+    SimScenario sc;
+    SimScenarioSnapshot(&sc);
+    BOOL done = p->ended ? sc.isDone : 0;
+    SimLog("Player.IsDone %d", done);
+    return done;
+}
+
+static BOOL SIMCALL PlayerIsLive(void* s) {
+    SimLog("Player.IsLive");
+    return FromPlayer(s)->live;
+}
+
+static ULONG32 SIMCALL PlayerGetCurrentPlayTime(void* s) {
+    SimLog("Player.GetCurrentPlayTime");
+    return (ULONG32)g_simPositionMs;
+}
+
+static HRESULT SIMCALL PlayerOpenURL(void* s, const char* url) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.OpenURL %s", url ? url : "(null)");
+    SimDelay(DELAY_OPEN_URL);
+    if (!url) return SIM_E_INVALIDARG;
+    StopPresentation(p);
+    JoinReporter(p);
+    DiscardPending(p);
+    HRESULT hr = SimFailure(FAIL_OPEN_URL);
+    if (hr != SIM_OK) {
+        StartRefusalReport(p, hr);
+        return hr;
+    }
+    SimRun* run = calloc(1, sizeof *run);
+    if (!run) return SIM_E_FAIL;
+    SimScenarioSnapshot(&run->scenario);
+    const SimScenario* sc = &run->scenario;
+    SimMediaDefaults defaults = {sc->lengthMs, sc->rate, sc->channels, sc->bits};
+    hr = (HRESULT)SimMediaOpen(url, &defaults, &run->media);
+    if (hr != SIM_OK) {
+        free(run);
+        StartRefusalReport(p, hr);
+        return hr;
+    }
+    if (sc->video) run->media.video = 1;
+    strncpy(run->url, url, URL_LIMIT - 1);
+    run->player = p;
+    EnterCriticalSection(&p->lock);
+    p->pending = run;
+    p->live = run->media.network;
+    InterlockedExchange(&p->ended, 0);
+    LeaveCriticalSection(&p->lock);
+    return SIM_OK;
+}
+
+static HRESULT SIMCALL PlayerBegin(void* s) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.Begin");
+    SimDelay(DELAY_BEGIN);
+    EnterCriticalSection(&p->lock);
+    if (p->running) {
+        InterlockedExchange(&p->pauseRequested, 0);
+        LeaveCriticalSection(&p->lock);
+        SetEvent(p->wake);
+        return SIM_OK;
+    }
+    HANDLE finished = p->worker;
+    p->worker = NULL;
+    SimRun* run = p->pending;
+    p->pending = NULL;
+    LeaveCriticalSection(&p->lock);
+    if (finished) {
+        SimWaitPumping(finished, STOP_WAIT_MS);
+        CloseHandle(finished);
+    }
+    if (!run) return SIM_E_UNEXPECTED;
+    EnterCriticalSection(&p->lock);
+    p->stopRequested = p->pauseRequested = p->seekRequested = 0;
+    p->ended = 0;
+    p->running = 1;
+    AddRefOf(p); /* the presentation thread's */
+    p->worker = CreateThread(NULL, 0, SimPresentationMain, run, 0, &p->workerId);
+    if (!p->worker) {
+        p->running = 0;
+        LeaveCriticalSection(&p->lock);
+        ReleaseOf(p);
+        SimMediaFree(&run->media);
+        free(run);
+        return SIM_E_FAIL;
+    }
+    InterlockedIncrement(&g_simPlaying);
+    LeaveCriticalSection(&p->lock);
+    return SIM_OK;
+}
+
+static HRESULT SIMCALL PlayerStop(void* s) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.Stop");
+    SimDelay(DELAY_STOP);
+    SimScenario sc;
+    SimScenarioSnapshot(&sc);
+    if (sc.stopHangMs) Sleep(sc.stopHangMs);
+    StopPresentation(p);
+    DiscardPending(p);
+    return SIM_OK;
+}
+
+static HRESULT SIMCALL PlayerPause(void* s) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.Pause");
+    if (!p->running) return SIM_E_UNEXPECTED;
+    InterlockedExchange(&p->pauseRequested, 1);
+    SetEvent(p->wake);
+    return SIM_OK;
+}
+
+static HRESULT SIMCALL PlayerSeek(void* s, ULONG32 timeMs) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.Seek %lu", (unsigned long)timeMs);
+    SimDelay(DELAY_SEEK);
+    if (!p->running) return SIM_E_UNEXPECTED;
+    InterlockedExchange(&p->seekTargetMs, (LONG)timeMs);
+    InterlockedExchange(&p->seekRequested, 1);
+    SetEvent(p->wake);
+    return SIM_OK;
+}
+
+static UINT16 SIMCALL PlayerGetSourceCount(void* s) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.GetSourceCount");
+    return (UINT16)(p->running || p->pending ? 1 : 0);
+}
+
+static HRESULT SIMCALL PlayerGetSource(void* s, UINT16 index, void** out) {
+    SimLog("Player.GetSource %u", (unsigned)index);
+    if (out) *out = NULL;
+    return SIM_E_NOTIMPL;
+}
+
+static HRESULT SIMCALL PlayerSetClientContext(void* s, void* context) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.SetClientContext");
+    SimHold(context, REF_CONTEXT);
+    EnterCriticalSection(&p->lock);
+    void* old = p->context;
+    p->context = context;
+    LeaveCriticalSection(&p->lock);
+    SimDrop(old, REF_CONTEXT);
+    return SIM_OK;
+}
+
+static HRESULT SIMCALL PlayerGetClientContext(void* s, void** out) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.GetClientContext");
+    if (!out) return SIM_E_POINTER;
+    EnterCriticalSection(&p->lock);
+    *out = p->context;
+    /* This reference is the caller's, not the engine's: not counted. */
+    if (*out) ((Unknown*)*out)->vtbl->AddRef(*out);
+    LeaveCriticalSection(&p->lock);
+    return *out ? SIM_OK : SIM_E_FAIL;
+}
+
+static int IndexOf(void* const* items, int count, void* item) {
+    for (int i = 0; i < count; ++i) {
+        if (items[i] == item) return i;
+    }
+    return -1;
+}
+
+static HRESULT SIMCALL PlayerAddAdviseSink(void* s, void* sink) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.AddAdviseSink");
+    if (!sink) return SIM_E_INVALIDARG;
+    EnterCriticalSection(&p->lock);
+    HRESULT hr = p->adviseCount < MAX_SINKS ? SIM_OK : SIM_E_FAIL;
+    if (hr == SIM_OK) {
+        SimHold(sink, REF_ADVISE_SINKS);
+        p->adviseSinks[p->adviseCount++] = sink;
+    }
+    LeaveCriticalSection(&p->lock);
+    return hr;
+}
+
+static HRESULT SIMCALL PlayerRemoveAdviseSink(void* s, void* sink) {
+    SimPlayer* p = FromPlayer(s);
+    SimLog("Player.RemoveAdviseSink");
+    EnterCriticalSection(&p->lock);
+    int i = IndexOf(p->adviseSinks, p->adviseCount, sink);
+    if (i >= 0) {
+        memmove(&p->adviseSinks[i], &p->adviseSinks[i + 1], (size_t)(p->adviseCount - i - 1) * sizeof(void*));
+        --p->adviseCount;
+    }
+    LeaveCriticalSection(&p->lock);
+    if (i < 0) return SIM_E_FAIL;
+    SimDrop(sink, REF_ADVISE_SINKS);
+    return SIM_OK;
+}
+
+static const PlayerVtbl kPlayerVtbl = {
+    PlayerQueryInterface, PlayerAddRef,          PlayerRelease,          PlayerGetClientEngine,
+    PlayerIsDone,         PlayerIsLive,          PlayerGetCurrentPlayTime, PlayerOpenURL,
+    PlayerBegin,          PlayerStop,            PlayerPause,            PlayerSeek,
+    PlayerGetSourceCount, PlayerGetSource,       PlayerSetClientContext, PlayerGetClientContext,
+    PlayerAddAdviseSink,  PlayerRemoveAdviseSink};
+
+/* ---- IRMAErrorSinkControl ------------------------------------------------------------------------ */
+
+static HRESULT SIMCALL SinkControlAddErrorSink(void* s, void* sink, UINT8 low, UINT8 high) {
+    SimPlayer* p = FromSinkControl(s);
+    SimLog("ErrorSinkControl.AddErrorSink %u %u", (unsigned)low, (unsigned)high);
+    if (!sink) return SIM_E_INVALIDARG;
+    EnterCriticalSection(&p->lock);
+    HRESULT hr = p->errorCount < MAX_SINKS ? SIM_OK : SIM_E_FAIL;
+    if (hr == SIM_OK) {
+        SimHold(sink, REF_ERROR_SINKS);
+        ErrorSinkEntry* e = &p->errorSinks[p->errorCount++];
+        e->sink = sink, e->low = low, e->high = high;
+    }
+    LeaveCriticalSection(&p->lock);
+    return hr;
+}
+
+static HRESULT SIMCALL SinkControlRemoveErrorSink(void* s, void* sink) {
+    SimPlayer* p = FromSinkControl(s);
+    SimLog("ErrorSinkControl.RemoveErrorSink");
+    int found = -1;
+    EnterCriticalSection(&p->lock);
+    for (int i = 0; i < p->errorCount && found < 0; ++i) {
+        if (p->errorSinks[i].sink == sink) found = i;
+    }
+    if (found >= 0) {
+        memmove(&p->errorSinks[found], &p->errorSinks[found + 1],
+                (size_t)(p->errorCount - found - 1) * sizeof(ErrorSinkEntry));
+        --p->errorCount;
+    }
+    LeaveCriticalSection(&p->lock);
+    if (found < 0) return SIM_E_FAIL;
+    SimDrop(sink, REF_ERROR_SINKS);
+    return SIM_OK;
+}
+
+static const ErrorSinkControlVtbl kSinkControlVtbl = {SinkControlQueryInterface, SinkControlAddRef,
+                                                      SinkControlRelease, SinkControlAddErrorSink,
+                                                      SinkControlRemoveErrorSink};
+
+/* ---- IRMAScheduler ---------------------------------------------------------------------------------- */
+
+static ULONG32 SIMCALL SchedulerRelativeEnter(void* s, void* callback, UINT32 delayMs) {
+    ULONG32 handle = SimSchedulerEnter(callback, delayMs);
+    if (SimLogging(LOG_SCHEDULER)) SimLog("Scheduler.RelativeEnter %lu %lu", (unsigned long)delayMs, (unsigned long)handle);
+    return handle;
+}
+
+static UINT32 SchedulerNowMs(void) { return GetTickCount() - SimSchedulerStartTick(); }
+
+static ULONG32 SIMCALL SchedulerAbsoluteEnter(void* s, void* callback, SimTimeval when) {
+    UINT32 at = when.sec * 1000 + when.usec / 1000;
+    UINT32 now = SchedulerNowMs();
+    ULONG32 handle = SimSchedulerEnter(callback, at > now ? at - now : 0);
+    if (SimLogging(LOG_SCHEDULER)) SimLog("Scheduler.AbsoluteEnter %lu %lu", (unsigned long)at, (unsigned long)handle);
+    return handle;
+}
+
+static HRESULT SIMCALL SchedulerRemove(void* s, ULONG32 handle) {
+    HRESULT hr = SimSchedulerRemove(handle);
+    if (SimLogging(LOG_SCHEDULER)) SimLog("Scheduler.Remove %lu", (unsigned long)handle);
+    return hr;
+}
+
+static SimTimeval SIMCALL SchedulerGetCurrentSchedulerTime(void* s) {
+    UINT32 now = SchedulerNowMs();
+    SimTimeval t = {now / 1000, (now % 1000) * 1000};
+    return t;
+}
+
+static const SchedulerVtbl kSchedulerVtbl = {SchedulerQueryInterface, SchedulerAddRef,        SchedulerRelease,
+                                             SchedulerRelativeEnter,  SchedulerAbsoluteEnter, SchedulerRemove,
+                                             SchedulerGetCurrentSchedulerTime};
+
+/* ---- IRMASiteManager -------------------------------------------------------------------------------- */
+
+static HRESULT SIMCALL SiteManagerAddSite(void* s, void* site) {
+    SimPlayer* p = FromSiteManager(s);
+    SimLog("SiteManager.AddSite");
+    HRESULT hr = SimFailure(FAIL_ADD_SITE);
+    if (hr != SIM_OK) return hr;
+    if (!site) return SIM_E_INVALIDARG;
+    EnterCriticalSection(&p->lock);
+    hr = p->siteCount < MAX_SITES && IndexOf(p->sites, p->siteCount, site) < 0 ? SIM_OK : SIM_E_FAIL;
+    if (hr == SIM_OK) {
+        ((Unknown*)site)->vtbl->AddRef(site);
+        p->sites[p->siteCount++] = site;
+    }
+    LeaveCriticalSection(&p->lock);
+    return hr;
+}
+
+static HRESULT SIMCALL SiteManagerRemoveSite(void* s, void* site) {
+    SimPlayer* p = FromSiteManager(s);
+    SimLog("SiteManager.RemoveSite");
+    EnterCriticalSection(&p->lock);
+    int i = IndexOf(p->sites, p->siteCount, site);
+    if (i >= 0) {
+        memmove(&p->sites[i], &p->sites[i + 1], (size_t)(p->siteCount - i - 1) * sizeof(void*));
+        --p->siteCount;
+    }
+    LeaveCriticalSection(&p->lock);
+    if (i < 0) return SIM_E_FAIL;
+    ((Unknown*)site)->vtbl->Release(site);
+    return SIM_OK;
+}
+
+static const SiteManagerVtbl kSiteManagerVtbl = {SiteManagerQueryInterface, SiteManagerAddRef, SiteManagerRelease,
+                                                 SiteManagerAddSite, SiteManagerRemoveSite};
+
+/* ---- IRMACommonClassFactory ----------------------------------------------------------------------------- */
+
+static HRESULT SIMCALL FactoryCreateInstance(void* s, const GUID* classId, void** out) {
+    SimLog("ClassFactory.CreateInstance %08lX", classId ? (unsigned long)classId->Data1 : 0ul);
+    if (!out) return SIM_E_POINTER;
+    *out = NULL;
+    HRESULT hr = SimFailure(FAIL_CREATE_INSTANCE);
+    if (hr != SIM_OK) return hr;
+    if (SimSameId(classId, &kIidSiteWindowed)) {
+        *out = SimSiteNew();
+    } else if (SimSameId(classId, &kIidBuffer)) {
+        *out = SimBufferNew(NULL, 0);
+    } else if (SimSameId(classId, &kIidValues)) {
+        *out = SimValuesNew();
+    } else {
+        return SIM_E_CLASSNOTREG;
+    }
+    return *out ? SIM_OK : SIM_E_FAIL;
+}
+
+static HRESULT SIMCALL FactoryCreateInstanceAggregatable(void* s, const GUID* classId, void** out, void* outer) {
+    SimLog("ClassFactory.CreateInstanceAggregatable");
+    if (out) *out = NULL;
+    return SIM_E_NOTIMPL;
+}
+
+static const ClassFactoryVtbl kFactoryVtbl = {FactoryQueryInterface, FactoryAddRef, FactoryRelease,
+                                              FactoryCreateInstance, FactoryCreateInstanceAggregatable};
+
+/* ---- life ----------------------------------------------------------------------------------------------------- */
+
+SimPlayer* SimPlayerNew(SimEngine* engine) {
+    SimPlayer* p = calloc(1, sizeof *p);
+    if (!p) return NULL;
+    p->wake = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (!p->wake) {
+        free(p);
+        return NULL;
+    }
+    p->vtbl = &kPlayerVtbl;
+    p->sinkControlVtbl = &kSinkControlVtbl;
+    p->schedulerVtbl = &kSchedulerVtbl;
+    p->siteManagerVtbl = &kSiteManagerVtbl;
+    p->factoryVtbl = &kFactoryVtbl;
+    p->refs = 1;
+    p->engine = engine;
+    InitializeCriticalSection(&p->lock);
+    SimObjectCreated();
+    return p;
+}
+
+void SimPlayerClose(SimPlayer* p) {
+    StopPresentation(p);
+    JoinReporter(p);
+    DiscardPending(p);
+    void* context;
+    void* advise[MAX_SINKS];
+    ErrorSinkEntry errors[MAX_SINKS];
+    void* sites[MAX_SITES];
+    EnterCriticalSection(&p->lock);
+    p->engine = NULL;
+    context = p->context;
+    p->context = NULL;
+    int adviseCount = p->adviseCount, errorCount = p->errorCount, siteCount = p->siteCount;
+    memcpy(advise, p->adviseSinks, sizeof advise);
+    memcpy(errors, p->errorSinks, sizeof errors);
+    memcpy(sites, p->sites, sizeof sites);
+    p->adviseCount = p->errorCount = p->siteCount = 0;
+    LeaveCriticalSection(&p->lock);
+    for (int i = 0; i < adviseCount; ++i) SimDrop(advise[i], REF_ADVISE_SINKS);
+    for (int i = 0; i < errorCount; ++i) SimDrop(errors[i].sink, REF_ERROR_SINKS);
+    for (int i = 0; i < siteCount; ++i) ((Unknown*)sites[i])->vtbl->Release(sites[i]);
+    SimDrop(context, REF_CONTEXT);
+}
