@@ -160,7 +160,9 @@ TEST_F(AudioDeviceTest, DeviceWithoutPlayerCannotOpen) {
 
 TEST_F(AudioDeviceTest, FormatsThatWouldDivideByZeroAreRefusedBeforeTheOutput) {
     const rma::AudioFormat bad[] = {Format(44100, 0, 16), Format(0, 2, 16), Format(44100, 2, 4),
-                                    Format(44100, 2, 0)};
+                                    Format(44100, 2, 0),
+                                    // bits x channels x rate wraps to 0 in 32 bits
+                                    Format(65536, 256, 256)};
     for (const rma::AudioFormat& format : bad) {
         EXPECT_EQ(device->Open(&format, &response), rma::kInvalidArg)
             << format.samplesPerSec << "/" << format.channels << "/" << format.bitsPerSample;
