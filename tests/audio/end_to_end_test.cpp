@@ -193,10 +193,11 @@ TEST_F(EndToEndTest, DspHooksChangeWhatIsWritten) {
     EXPECT_TRUE(doubled);
 }
 
-TEST_F(EndToEndTest, RefusedOutputLetsTheNextPlayOpenIt) {
+TEST_F(EndToEndTest, RefusedOutputShowsItsBoxAndPlaybackStops) {
     const std::string samples = Samples(17640 * 3, 9);
-    HostsimRun run = Play(44100, 2, 16, samples, "--refuse-open");
+    HostsimRun run = Play(44100, 2, 16, samples, "--refuse-open --timeout 20000");
     EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_EQ(run.output.find("timeout"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("msgbox \"Error opening module\" \"Could not open output module\""), std::string::npos)
         << run.output;
     EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
