@@ -52,7 +52,7 @@ static void Defaults(SimScenario* s) {
     s->lengthMs = 3000;
     s->rate = 44100, s->channels = 2, s->bits = 16;
     s->errorSeverity = SIM_DEFAULT_SEVERITY;
-    strcpy(s->playTo, "left");
+    strcpy(s->name, "main");
     strcpy(s->authMarker, "auth=");
     s->log[LOG_POSITIONS] = 1;
 }

@@ -235,7 +235,7 @@ static void StopPresentation(SimPlayer* p) {
     HANDLE thread = p->worker;
     DWORD id = p->workerId;
     if (thread && id != GetCurrentThreadId()) p->worker = NULL;
-    InterlockedExchange(&p->stopRequested, 1);
+    if (p->current) InterlockedExchange(&p->current->stop, 1);
     LeaveCriticalSection(&p->lock);
     if (!thread) return;
     SetEvent(p->wake);
@@ -327,7 +327,7 @@ static HRESULT SIMCALL PlayerBegin(void* s) {
     SimLog("Player.Begin");
     SimDelay(DELAY_BEGIN);
     EnterCriticalSection(&p->lock);
-    if (p->running) {
+    if (p->current && !p->current->stop) {
         InterlockedExchange(&p->pauseRequested, 0);
         LeaveCriticalSection(&p->lock);
         SetEvent(p->wake);
@@ -344,13 +344,13 @@ static HRESULT SIMCALL PlayerBegin(void* s) {
     }
     if (!run) return SIM_E_UNEXPECTED;
     EnterCriticalSection(&p->lock);
-    p->stopRequested = p->pauseRequested = p->seekRequested = 0;
+    p->pauseRequested = p->seekRequested = 0;
     p->ended = 0;
-    p->running = 1;
+    p->current = run;
     AddRefOf(p); /* the presentation thread's */
     p->worker = CreateThread(NULL, 0, SimPresentationMain, run, 0, &p->workerId);
     if (!p->worker) {
-        p->running = 0;
+        p->current = NULL;
         LeaveCriticalSection(&p->lock);
         ReleaseOf(p);
         SimMediaFree(&run->media);
@@ -377,7 +377,7 @@ static HRESULT SIMCALL PlayerStop(void* s) {
 static HRESULT SIMCALL PlayerPause(void* s) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.Pause");
-    if (!p->running) return SIM_E_UNEXPECTED;
+    if (!p->current) return SIM_E_UNEXPECTED;
     InterlockedExchange(&p->pauseRequested, 1);
     SetEvent(p->wake);
     return SIM_OK;
@@ -387,7 +387,7 @@ static HRESULT SIMCALL PlayerSeek(void* s, ULONG32 timeMs) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.Seek %lu", (unsigned long)timeMs);
     SimDelay(DELAY_SEEK);
-    if (!p->running) return SIM_E_UNEXPECTED;
+    if (!p->current) return SIM_E_UNEXPECTED;
     InterlockedExchange(&p->seekTargetMs, (LONG)timeMs);
     InterlockedExchange(&p->seekRequested, 1);
     SetEvent(p->wake);
@@ -397,7 +397,7 @@ static HRESULT SIMCALL PlayerSeek(void* s, ULONG32 timeMs) {
 static UINT16 SIMCALL PlayerGetSourceCount(void* s) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.GetSourceCount");
-    return (UINT16)(p->running || p->pending ? 1 : 0);
+    return (UINT16)(p->current || p->pending ? 1 : 0);
 }
 
 static HRESULT SIMCALL PlayerGetSource(void* s, UINT16 index, void** out) {

@@ -21,6 +21,7 @@ typedef struct SimRun {
     SimMedia media;
     SimScenario scenario;
     char url[URL_LIMIT];
+    volatile LONG stop; /* the client or the engine asked this run to end */
 } SimRun;
 
 struct SimPlayer {
@@ -46,8 +47,7 @@ struct SimPlayer {
     HANDLE worker;
     DWORD workerId;
     HANDLE wake;
-    volatile LONG running;
-    volatile LONG stopRequested;
+    SimRun* volatile current; /* the presentation running now */
     volatile LONG pauseRequested;
     volatile LONG seekRequested;
     volatile LONG seekTargetMs;

@@ -366,7 +366,7 @@ static int Play(Playback* pb) {
         ReportScenarioError(pb);
         return END_ERROR;
     }
-    if (p->stopRequested) return END_STOP;
+    if (pb->run->stop) return END_STOP;
     SimAdvise(p, ON_PRESENTATION_OPENED, 0, 0, NULL);
     EnterCriticalSection(&p->lock);
     pb->device = p->engine ? SimEngineDevice(p->engine) : NULL;
@@ -378,7 +378,7 @@ static int Play(Playback* pb) {
     if (pb->m->video) RequestSites(pb);
     SimAdvise(p, ON_BEGIN, 0, 0, NULL);
     for (;;) {
-        if (p->stopRequested) return END_STOP;
+        if (pb->run->stop) return END_STOP;
         ApplyPause(pb);
         if (InterlockedExchange(&p->seekRequested, 0) && !Seek(pb, (UINT32)p->seekTargetMs)) return END_ERROR;
         if (pb->paused) {
@@ -441,11 +441,11 @@ DWORD WINAPI SimPresentationMain(void* arg) {
     pb.sc = &run->scenario;
     Finish(&pb, Play(&pb));
     SimPlayer* p = pb.p;
+    EnterCriticalSection(&p->lock);
+    if (p->current == run) p->current = NULL;
+    LeaveCriticalSection(&p->lock);
     SimMediaFree(&run->media);
     free(run);
-    EnterCriticalSection(&p->lock);
-    p->running = 0;
-    LeaveCriticalSection(&p->lock);
     InterlockedDecrement(&g_simPlaying);
     void* face = SimPlayerFace(p);
     ((Unknown*)face)->vtbl->Release(face);
