@@ -1,7 +1,8 @@
 // Replays saved inputs through the fuzz target under the sanitizers, and
 // checks the parser's answers on every generated file that its directory's
 // expected.tsv lists.  Prints one line per failed check and a closing count;
-// a sanitizer fault aborts the whole run instead.
+// a sanitizer fault aborts the whole run instead.  With --print it prints
+// the answers for the files named instead.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -103,9 +104,28 @@ void CheckExpected(const std::string& dir) {
     }
 }
 
+// Prints the parser's answers for each file: length, a tab, the title's
+// bytes in hexadecimal (as `hostsim info --hex` does).
+int Print(int count, char** files) {
+    for (int i = 0; i < count; ++i) {
+        Bytes bytes = ReadBytes(files[i]);
+        std::string name = files[i];
+        std::size_t slash = name.rfind('/');
+        std::vector<char> title(mediainfo::kTitleCapacity);
+        mediainfo::CopyDefaultTitle(slash == std::string::npos ? name.c_str() : name.c_str() + slash + 1,
+                                    title.data());
+        int lengthMs = mediainfo::kDefaultLengthMs;
+        MemorySource source(bytes);
+        mediainfo::ReadHeader(source, title.data(), &lengthMs);
+        std::printf("%d\t%s\n", lengthMs, Hex(title.data()).c_str());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--print") return Print(argc - 2, argv + 2);
     for (int i = 1; i < argc; ++i) {
         std::string path = argv[i];
         std::vector<std::string> files = IsDirectory(path) ? FilesIn(path) : std::vector<std::string>{path};
