@@ -48,7 +48,7 @@ static size_t g_logLength;
 
 static void Defaults(SimScenario* s) {
     memset(s, 0, sizeof *s);
-    s->isDone = 1;
+    s->isDone = -1;
     s->lengthMs = 3000;
     s->rate = 44100, s->channels = 2, s->bits = 16;
     s->errorSeverity = SIM_DEFAULT_SEVERITY;

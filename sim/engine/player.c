@@ -272,7 +272,7 @@ static BOOL SIMCALL PlayerIsDone(void* s) {
     SimPlayer* p = FromPlayer(s);
     SimScenario sc;
     SimScenarioSnapshot(&sc);
-    BOOL done = p->ended ? sc.isDone : 0;
+    BOOL done = sc.isDone >= 0 ? sc.isDone : p->ended != 0;
     SimLog("Player.IsDone %d", done);
     return done;
 }

@@ -319,7 +319,7 @@ typedef struct SimScenario {
     int failSet[FAIL_KINDS];
     HRESULT fail[FAIL_KINDS];
     int hide[HIDE_KINDS];
-    int isDone;
+    int isDone; /* what IsDone answers; -1: whether the presentation has ended */
     UINT32 stopHangMs;
     UINT32 delayMs[DELAY_KINDS];
     UINT32 lengthMs;
