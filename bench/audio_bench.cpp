@@ -13,7 +13,7 @@
 #include "audio/audio_device.h"
 #include "audio/output_gate.h"
 #include "plugin/plugin_state.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace {
 
