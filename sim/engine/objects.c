@@ -6,17 +6,19 @@
 
 /* ---- IRMABuffer ----------------------------------------------------------------- */
 
-typedef struct SimBuffer {
-    const BufferVtbl* vtbl;
-    volatile LONG refs;
-    UCHAR* data;
-    ULONG32 size;
-} SimBuffer;
+void SimSingleInit(SimSingle* s, const void* vtbl, const GUID* iid, void (*destroy)(SimSingle*)) {
+    s->vtbl = vtbl;
+    s->refs = 1;
+    s->iid = iid;
+    s->destroy = destroy;
+    SimObjectCreated();
+}
 
-static HRESULT SIMCALL BufferQueryInterface(void* self, const GUID* iid, void** out) {
+HRESULT SIMCALL SimSingleQueryInterface(void* self, const GUID* iid, void** out) {
+    SimSingle* s = self;
     if (!out) return SIM_E_POINTER;
-    if (SimSameId(iid, &kIidUnknown) || SimSameId(iid, &kIidBuffer)) {
-        InterlockedIncrement(&((SimBuffer*)self)->refs);
+    if (SimSameId(iid, &kIidUnknown) || SimSameId(iid, s->iid)) {
+        InterlockedIncrement(&s->refs);
         *out = self;
         return SIM_OK;
     }
@@ -24,16 +26,27 @@ static HRESULT SIMCALL BufferQueryInterface(void* self, const GUID* iid, void** 
     return SIM_E_NOINTERFACE;
 }
 
-static ULONG SIMCALL BufferAddRef(void* self) { return (ULONG)InterlockedIncrement(&((SimBuffer*)self)->refs); }
+ULONG SIMCALL SimSingleAddRef(void* self) { return (ULONG)InterlockedIncrement(&((SimSingle*)self)->refs); }
 
-static ULONG SIMCALL BufferRelease(void* self) {
-    SimBuffer* b = self;
-    LONG left = InterlockedDecrement(&b->refs);
+ULONG SIMCALL SimSingleRelease(void* self) {
+    SimSingle* s = self;
+    LONG left = InterlockedDecrement(&s->refs);
     if (left > 0) return (ULONG)left;
-    free(b->data);
-    free(b);
+    s->destroy(s);
     SimObjectDestroyed();
     return 0;
+}
+
+typedef struct SimBuffer {
+    SimSingle head;
+    UCHAR* data;
+    ULONG32 size;
+} SimBuffer;
+
+static void BufferDestroy(SimSingle* self) {
+    SimBuffer* b = (SimBuffer*)self;
+    free(b->data);
+    free(b);
 }
 
 static HRESULT SIMCALL BufferSetSize(void* self, ULONG32 length) {
@@ -63,22 +76,21 @@ static HRESULT SIMCALL BufferSet(void* self, const UCHAR* data, ULONG32 length) 
 static ULONG32 SIMCALL BufferGetSize(void* self) { return ((SimBuffer*)self)->size; }
 static UCHAR* SIMCALL BufferGetBuffer(void* self) { return ((SimBuffer*)self)->data; }
 
-static const BufferVtbl kBufferVtbl = {BufferQueryInterface, BufferAddRef, BufferRelease, BufferGet,
-                                       BufferSet,            BufferSetSize, BufferGetSize, BufferGetBuffer};
+static const BufferVtbl kBufferVtbl = {SimSingleQueryInterface, SimSingleAddRef, SimSingleRelease, BufferGet,
+                                       BufferSet, BufferSetSize, BufferGetSize, BufferGetBuffer};
 
 void* SimBufferNew(const void* data, ULONG32 length) {
     SimBuffer* b = calloc(1, sizeof *b);
-    if (!b) return NULL;
-    b->vtbl = &kBufferVtbl;
-    b->refs = 1;
-    b->data = calloc(length ? length : 1, 1);
-    if (!b->data) {
+    UCHAR* bytes = calloc(length ? length : 1, 1);
+    if (!b || !bytes) {
         free(b);
+        free(bytes);
         return NULL;
     }
-    if (data) memcpy(b->data, data, length);
+    if (data) memcpy(bytes, data, length);
+    SimSingleInit(&b->head, &kBufferVtbl, &kIidBuffer, BufferDestroy);
+    b->data = bytes;
     b->size = length;
-    SimObjectCreated();
     return b;
 }
 
@@ -105,7 +117,7 @@ void SimPropertiesFree(SimPropertyList* list) {
     while (list->first) {
         SimProperty* p = list->first;
         list->first = p->next;
-        if (p->buffer) BufferRelease(p->buffer);
+        if (p->buffer) SimSingleRelease(p->buffer);
         free(p->name);
         free(p);
     }
@@ -151,8 +163,8 @@ static HRESULT SetProperty(SimPropertyList* list, int type, const char* name, UL
         copy = NULL;
     }
     LeaveCriticalSection(&list->lock);
-    if (old) BufferRelease(old);
-    if (copy) BufferRelease(copy);
+    if (old) SimSingleRelease(old);
+    if (copy) SimSingleRelease(copy);
     return p ? SIM_OK : SIM_E_FAIL;
 }
 
@@ -165,7 +177,7 @@ static HRESULT GetProperty(SimPropertyList* list, int type, const char* name, UL
         if (type == PROP_ULONG32) {
             *number = p->number;
         } else {
-            BufferAddRef(p->buffer);
+            SimSingleAddRef(p->buffer);
             *value = p->buffer;
         }
     }
@@ -187,7 +199,7 @@ static HRESULT StepProperty(SimPropertyList* list, int type, int first, const ch
         if (type == PROP_ULONG32) {
             if (number) *number = p->number;
         } else if (value) {
-            BufferAddRef(p->buffer);
+            SimSingleAddRef(p->buffer);
             *value = p->buffer;
         }
     }
@@ -301,5 +313,5 @@ void SimValuesSetText(void* values, const char* name, const char* text) {
     void* buffer = SimBufferNew(text, (ULONG32)strlen(text) + 1);
     if (!buffer) return;
     SetProperty(&((SimValuesFace*)values)->props, PROP_CSTRING, name, 0, buffer);
-    BufferRelease(buffer);
+    SimSingleRelease(buffer);
 }

@@ -17,31 +17,11 @@
 /* ---- IRMAAudioDeviceResponse: the device's clock reaches the engine here ---- */
 
 typedef struct AudioResponse {
-    const AudioResponseVtbl* vtbl;
-    volatile LONG refs;
+    SimSingle head;
     volatile LONG timeMs;
 } AudioResponse;
 
-static HRESULT SIMCALL ResponseQueryInterface(void* self, const GUID* iid, void** out) {
-    if (!out) return SIM_E_POINTER;
-    if (SimSameId(iid, &kIidUnknown) || SimSameId(iid, &kIidAudioResponse)) {
-        InterlockedIncrement(&((AudioResponse*)self)->refs);
-        *out = self;
-        return SIM_OK;
-    }
-    *out = NULL;
-    return SIM_E_NOINTERFACE;
-}
-
-static ULONG SIMCALL ResponseAddRef(void* self) { return (ULONG)InterlockedIncrement(&((AudioResponse*)self)->refs); }
-
-static ULONG SIMCALL ResponseRelease(void* self) {
-    LONG left = InterlockedDecrement(&((AudioResponse*)self)->refs);
-    if (left > 0) return (ULONG)left;
-    free(self);
-    SimObjectDestroyed();
-    return 0;
-}
+static void ResponseDestroy(SimSingle* self) { free(self); }
 
 static HRESULT SIMCALL ResponseOnTimeSync(void* self, ULONG32 timeMs) {
     if (SimLogging(LOG_TIMESYNC)) SimLog("Response.OnTimeSync %lu", (unsigned long)timeMs);
@@ -49,39 +29,20 @@ static HRESULT SIMCALL ResponseOnTimeSync(void* self, ULONG32 timeMs) {
     return SIM_OK;
 }
 
-static const AudioResponseVtbl kResponseVtbl = {ResponseQueryInterface, ResponseAddRef, ResponseRelease,
+static const AudioResponseVtbl kResponseVtbl = {SimSingleQueryInterface, SimSingleAddRef, SimSingleRelease,
                                                 ResponseOnTimeSync};
 
 /* ---- IRMAAuthenticationManagerResponse ----------------------------------------------- */
 
 typedef struct AuthResponse {
-    const AuthResponseVtbl* vtbl;
-    volatile LONG refs;
+    SimSingle head;
     volatile LONG result;
     HANDLE answered;
 } AuthResponse;
 
-static HRESULT SIMCALL AuthQueryInterface(void* self, const GUID* iid, void** out) {
-    if (!out) return SIM_E_POINTER;
-    if (SimSameId(iid, &kIidUnknown) || SimSameId(iid, &kIidAuthResponse)) {
-        InterlockedIncrement(&((AuthResponse*)self)->refs);
-        *out = self;
-        return SIM_OK;
-    }
-    *out = NULL;
-    return SIM_E_NOINTERFACE;
-}
-
-static ULONG SIMCALL AuthAddRef(void* self) { return (ULONG)InterlockedIncrement(&((AuthResponse*)self)->refs); }
-
-static ULONG SIMCALL AuthRelease(void* self) {
-    AuthResponse* r = self;
-    LONG left = InterlockedDecrement(&r->refs);
-    if (left > 0) return (ULONG)left;
-    CloseHandle(r->answered);
-    free(r);
-    SimObjectDestroyed();
-    return 0;
+static void AuthDestroy(SimSingle* self) {
+    CloseHandle(((AuthResponse*)self)->answered);
+    free(self);
 }
 
 static HRESULT SIMCALL AuthRequestDone(void* self, HRESULT result, const char* user, const char* password) {
@@ -93,7 +54,8 @@ static HRESULT SIMCALL AuthRequestDone(void* self, HRESULT result, const char* u
     return SIM_OK;
 }
 
-static const AuthResponseVtbl kAuthVtbl = {AuthQueryInterface, AuthAddRef, AuthRelease, AuthRequestDone};
+static const AuthResponseVtbl kAuthVtbl = {SimSingleQueryInterface, SimSingleAddRef, SimSingleRelease,
+                                           AuthRequestDone};
 
 /* ---- the presentation -------------------------------------------------------------------- */
 
@@ -164,11 +126,9 @@ static HRESULT Authenticate(Playback* pb) {
         SimDrop(manager, REF_OTHER);
         return SIM_E_FAIL;
     }
-    r->vtbl = &kAuthVtbl;
-    r->refs = 1;
+    SimSingleInit(&r->head, &kAuthVtbl, &kIidAuthResponse, AuthDestroy);
     r->result = SIM_E_NOT_AUTHORIZED;
     r->answered = answered;
-    SimObjectCreated();
     SimLog("AuthManager.HandleAuthenticationRequest");
     HRESULT returned = SIM_VTBL(AuthManagerVtbl, manager)->HandleAuthenticationRequest(manager, r);
     SimLog("AuthManager.HandleAuthenticationRequest returned 0x%08lX", (unsigned long)returned);
@@ -179,7 +139,7 @@ static HRESULT Authenticate(Playback* pb) {
     } else {
         hr = r->result;
     }
-    AuthRelease(r);
+    SimSingleRelease(r);
     SimDrop(manager, REF_OTHER);
     return hr;
 }
@@ -221,9 +181,7 @@ static HRESULT OpenDevice(Playback* pb) {
     const SimMedia* m = pb->m;
     pb->response = calloc(1, sizeof *pb->response);
     if (!pb->response) return SIM_E_FAIL;
-    pb->response->vtbl = &kResponseVtbl;
-    pb->response->refs = 1;
-    SimObjectCreated();
+    SimSingleInit(&pb->response->head, &kResponseVtbl, &kIidAudioResponse, ResponseDestroy);
     SimAudioFormat format = {(UINT16)m->channels, (UINT16)m->bits, m->rate, (UINT16)pb->block, 0};
     SimLog("Device.Open %lu %lu %lu %lu", (unsigned long)m->rate, (unsigned long)m->channels, (unsigned long)m->bits,
            (unsigned long)pb->block);
@@ -424,7 +382,7 @@ static void Finish(Playback* pb, int reason) {
         SimLog("Device.Close %d", flush);
         DeviceVtbl(pb)->Close(pb->device, flush);
     }
-    if (pb->response) ResponseRelease(pb->response);
+    if (pb->response) SimSingleRelease(pb->response);
     SimDrop(pb->device, REF_DEVICE);
     ReleaseSites(pb);
     InterlockedExchange(&p->ended, 1);

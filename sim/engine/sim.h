@@ -67,9 +67,11 @@ typedef struct SimTimeval { UINT32 sec, usec; } SimTimeval;
 #pragma pack(pop)
 
 _Static_assert(sizeof(SimAudioFormat) == 12, "audio format is 12 bytes");
+#ifndef _WIN64  /* the engine's records as laid out on 32-bit Windows */
 _Static_assert(sizeof(SimAudioData) == 12, "audio data is 12 bytes");
 _Static_assert(sizeof(SimWindowRecord) == 36, "window record is 36 bytes");
 _Static_assert(sizeof(SimEvent) == 24, "event record is 24 bytes");
+#endif
 
 /* ---- interface ids ------------------------------------------------------- */
 /* Engine ids read {xxxxxxxx-0901-11D1-8B06-00A024406D59}. */
@@ -372,6 +374,20 @@ extern HINSTANCE g_simInstance;
 int SimWaitPumping(HANDLE handle, DWORD timeoutMs);
 
 /* ---- objects (objects.c) -------------------------------------------------- */
+/* The head of every engine object with a single interface: its table, its
+ * count, the id it answers besides IUnknown, and what ends it. */
+typedef struct SimSingle {
+    const void* vtbl;
+    volatile LONG refs;
+    const GUID* iid;
+    void (*destroy)(struct SimSingle* self);
+} SimSingle;
+/* Starts the count at one: the creator's reference. */
+void SimSingleInit(SimSingle* s, const void* vtbl, const GUID* iid, void (*destroy)(SimSingle*));
+HRESULT SIMCALL SimSingleQueryInterface(void* self, const GUID* iid, void** out);
+ULONG SIMCALL SimSingleAddRef(void* self);
+ULONG SIMCALL SimSingleRelease(void* self);
+
 /* A new IRMABuffer holding a copy of the bytes (data may be null: zeros). */
 void* SimBufferNew(const void* data, ULONG32 length);
 /* A new IRMAValues with no properties, one reference. */
