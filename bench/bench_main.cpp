@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "plugin/host_ops.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 #ifdef HAVE_AUDIO_BENCH
 void RunAudioBenchmarks();

@@ -83,7 +83,9 @@ struct AudioData {
     ULONG32 time;
     INT32 streamType;
 };
+#ifndef _WIN64  // the engine's layout on 32-bit Windows
 static_assert(sizeof(AudioData) == 12, "engine audio data is 12 bytes");
+#endif
 
 struct Point { INT32 x, y; };
 struct Size { INT32 cx, cy; };
@@ -93,7 +95,9 @@ struct WindowRecord {
     ULONG32 x, y, width, height;
     Rect clip;
 };
+#ifndef _WIN64  // the engine's layout on 32-bit Windows
 static_assert(sizeof(WindowRecord) == 36, "window record layout");
+#endif
 
 struct Event {
     ULONG32 event;
@@ -103,7 +107,9 @@ struct Event {
     UINT32 result;
     BOOL32 handled;
 };
+#ifndef _WIN64  // the engine's layout on 32-bit Windows
 static_assert(sizeof(Event) == 24, "event record layout");
+#endif
 
 struct Timeval { UINT32 tv_sec, tv_usec; };
 #pragma pack(pop)

@@ -54,7 +54,7 @@ struct PluginState {
 };
 static_assert(sizeof(std::atomic<std::int32_t>) == 4 && std::atomic<std::int32_t>::is_always_lock_free,
               "shared fields stay plain 32-bit words");
-static_assert(sizeof(std::atomic<HWND>) == 4, "shared handles stay 32-bit words");
+static_assert(sizeof(std::atomic<HWND>) == sizeof(HWND), "shared handles stay plain words");
 
 extern PluginState g_state;
 // The playback thread's handle; INVALID_HANDLE_VALUE whenever there is no

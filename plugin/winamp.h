@@ -41,7 +41,9 @@ struct Out_Module {
     int(__cdecl* GetOutputTime)();
     int(__cdecl* GetWrittenTime)();
 };
+#ifndef _WIN64  // the host's layout on 32-bit Windows
 static_assert(sizeof(Out_Module) == 20 * 4, "Out_Module is twenty 32-bit fields");
+#endif
 
 struct In_Module {
     int version;                      // record layout version, 0x100
@@ -84,6 +86,8 @@ struct In_Module {
     void(__cdecl* SetInfo)(int bitrate, int sampleRateKhz, int channels, int synched);
     Out_Module* outMod;               // written by the host
 };
+#ifndef _WIN64  // the host's layout on 32-bit Windows
 static_assert(sizeof(In_Module) == 38 * 4, "In_Module is thirty-eight 32-bit fields");
+#endif
 
 }  // namespace winamp

@@ -79,9 +79,11 @@ struct InModule {
     OutModule* outMod;
 };
 
+#ifndef _WIN64  /* the host's records as laid out on 32-bit Windows */
 static_assert(sizeof(OutModule) == 20 * 4, "Out_Module is twenty 32-bit fields");
 static_assert(sizeof(InModule) == 38 * 4, "In_Module is thirty-eight 32-bit fields");
 static_assert(offsetof(InModule, SAVSAInit) == 24 * 4, "host callbacks start at field 25");
 static_assert(offsetof(InModule, outMod) == 37 * 4, "outMod is field 38");
+#endif
 
 typedef InModule*(HOST_CB* GetInModuleFn)(void);

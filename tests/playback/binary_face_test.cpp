@@ -11,7 +11,7 @@
 
 #include "plugin/file_types.h"
 #include "plugin/winamp.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ using testsupport::BinDir;
 
 struct PeImage {
     std::string bytes;
-    const IMAGE_NT_HEADERS32* nt = nullptr;
+    const IMAGE_NT_HEADERS* nt = nullptr;
 
     explicit PeImage(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
@@ -28,7 +28,7 @@ struct PeImage {
         bytes = buffer.str();
         if (bytes.size() < sizeof(IMAGE_DOS_HEADER)) return;
         auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
-        nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(bytes.data() + dos->e_lfanew);
+        nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(bytes.data() + dos->e_lfanew);
     }
 
     // File offset of a relative virtual address.
@@ -46,7 +46,11 @@ struct PeImage {
 TEST(BinaryFace, ExportsOnlyTheModuleEntryByNameAtOrdinalOne) {
     PeImage pe(BinDir() + "\\in_realmedia.dll");
     ASSERT_NE(pe.nt, nullptr);
+    #ifdef _WIN64
+    EXPECT_EQ(pe.nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+#else
     EXPECT_EQ(pe.nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+#endif
     const auto& dir = pe.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(pe.At(dir.VirtualAddress));
     ASSERT_NE(exports, nullptr);

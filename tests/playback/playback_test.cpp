@@ -9,7 +9,7 @@
 
 #include "plugin/host_ops.h"
 #include "plugin/plugin_state.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 namespace {
 
