@@ -52,7 +52,9 @@ HRESULT ClientAdviseSink::OnPostSeek(ULONG32, ULONG32) {
 
 HRESULT ClientAdviseSink::OnStop() {
     PlaybackState state = GetPlaybackState();
-    if (state == StatePlaying) {
+    if (g_playerStopping.load()) {
+        // The engine confirms the stop our playback thread asked for.
+    } else if (state == StatePlaying) {
         PostPlayerCommand(CmdStreamEnded, 0);
     } else {
         if (state != StateOpened) SetPlaybackState(StateFailed);

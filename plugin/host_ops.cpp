@@ -58,6 +58,7 @@ int Play(const char* path) noexcept {
     }
     std::strcpy(g_state.path, path);
     g_state.paused.store(0);
+    g_playerStopping.store(0);
     SetPlaybackState(StateStarting);
     g_state.positionMs.store(0);
     g_state.lengthMs.store(0);

@@ -73,6 +73,7 @@ DWORD WINAPI PlaybackThread(void*) noexcept {
             audio::FlushOutput(target);
         }
     }
+    g_playerStopping.store(1);
     player->Stop();
     SetPlaybackState(StateIdle);
     return 0;

@@ -4,6 +4,7 @@
 
 PluginState g_state{};
 std::atomic<HANDLE> g_threadHandle{INVALID_HANDLE_VALUE};
+std::atomic<std::int32_t> g_playerStopping{0};
 
 namespace {
 

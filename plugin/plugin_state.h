@@ -61,6 +61,11 @@ extern PluginState g_state;
 // thread to stop, which is also its value at load.
 extern std::atomic<HANDLE> g_threadHandle;
 
+// 1 from the moment the playback thread stops the player until the next
+// Play: the engine's OnStop is then the answer to our own stop, and must not
+// turn into a Stop command that would reach the host during the next Play.
+extern std::atomic<std::int32_t> g_playerStopping;
+
 // The module record the host reads and fills.
 extern winamp::In_Module g_module;
 

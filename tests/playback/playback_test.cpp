@@ -62,12 +62,12 @@ TEST_F(Playback, FirstPlayBuildsTheLinkAndLaterPlaysReuseIt) {
     EXPECT_NE(g_state.errorSinkControl, nullptr);
     EXPECT_NE(g_state.errorSink, nullptr);
     EXPECT_TRUE(engine().LogHas("Player.OpenURL file:" + wav)) << engine().Log();
-    EXPECT_TRUE(engine().LogHas("Player.Begin"));
+    EXPECT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Begin"); }));
     EXPECT_TRUE(engine().LogHas("ErrorSinkControl.AddErrorSink 0 6"));
     g_module.Stop();
     EXPECT_EQ(GetPlaybackState(), StateIdle);
 
-    ASSERT_EQ(Play(wav), 0);
+    ASSERT_EQ(Play(wav), 0) << engine().Log();
     EXPECT_EQ(engine().CountInLog("CreateEngine"), 1);
     EXPECT_EQ(engine().CountInLog("Engine.CreatePlayer"), 1);
     EXPECT_EQ(engine().CountInLog("DeviceManager.Replace"), 1);
