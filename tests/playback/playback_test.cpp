@@ -33,6 +33,8 @@ protected:
     }
 
     void TearDown() override {
+        // A box the engine's late report raised must not outlive the scenario.
+        testsupport::PumpFor(50);
         host.reset();  // Quit: thread stopped, engine link down
         testsupport::ExpectCleanPluginState();
         // Every reference the plug-in took on the engine's objects, and the
@@ -47,6 +49,7 @@ protected:
         return PumpUntil([&] { return GetPlaybackState() == state; }, timeoutMs);
     }
 
+    MessageBoxWatcher boxes;  // answers every box; outlives the host
     std::unique_ptr<FakeHost> host;
     std::string wav;
 };
@@ -86,7 +89,7 @@ TEST_F(Playback, BareLibraryNameWhenTheRegistryKeyIsMissing) {
 TEST_F(Playback, MissingLibraryWarnsAndEveryPlayTriesAgain) {
     // A value without the trailing separator points beside the directory.
     testsupport::SetEngineDirectory(testsupport::BinDir());
-    MessageBoxWatcher boxes(IDCANCEL);
+    boxes.SetAnswer(IDCANCEL);
     EXPECT_EQ(Play(wav), 1);
     ASSERT_TRUE(boxes.WaitForCount(1));
     auto box = boxes.Boxes()[0];
@@ -117,7 +120,7 @@ TEST_F(Playback, MissingLibraryWarnsAndEveryPlayTriesAgain) {
 TEST_F(Playback, RegistryValueWithoutRoomForTheFileNameIsNeverCut) {
     // 250 characters leave no room for "pnen3260.dll" in 260 bytes.
     testsupport::SetEngineDirectory(testsupport::BinDir() + "\\" + std::string(250, 'x') + "\\");
-    MessageBoxWatcher boxes(IDCANCEL);
+    boxes.SetAnswer(IDCANCEL);
     EXPECT_EQ(Play(wav), 1);
     EXPECT_TRUE(boxes.WaitForCount(1));
     EXPECT_EQ(g_state.engineLibrary, nullptr);
@@ -125,7 +128,7 @@ TEST_F(Playback, RegistryValueWithoutRoomForTheFileNameIsNeverCut) {
 
 TEST_F(Playback, MissingExportFailsSilentlyAndIsLookedUpAgain) {
     testsupport::SetEngineDirectory(testsupport::BinDir() + "\\noexport\\");
-    MessageBoxWatcher boxes;
+    boxes.Clear();
     EXPECT_EQ(Play(wav), 1);
     EXPECT_NE(g_state.engineLibrary, nullptr);
     EXPECT_EQ(g_state.engine, nullptr);
@@ -194,12 +197,19 @@ TEST_F(Playback, QuitWithoutAnyPlayTouchesNothing) {
 
 TEST_F(Playback, RefusedUrlFailsUntilStop) {
     engine().Control("fail OpenURL 0x80040089");
-    MessageBoxWatcher boxes;
+    host->settings.stopOnMessages = false;  // the host's Stop comes from the test here
     EXPECT_EQ(Play(wav), 1);
     EXPECT_EQ(GetPlaybackState(), StateFailed);
     EXPECT_FALSE(engine().LogHas("Player.Begin"));
+    // The engine reports the refusal on a thread of its own: a box, then the
+    // host's Stop command.
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ(boxes.Boxes()[0].text, "File not found");
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCommands.load() >= 1; }));
+    EXPECT_EQ(GetPlaybackState(), StateFailed);
     engine().Control("reset");
     EXPECT_EQ(Play(wav), 1);  // not until the host's Stop
+    host->settings.stopOnMessages = true;
     g_module.Stop();
     EXPECT_EQ(GetPlaybackState(), StateIdle);
     EXPECT_EQ(Play(wav), 0);
@@ -207,10 +217,14 @@ TEST_F(Playback, RefusedUrlFailsUntilStop) {
 }
 
 TEST_F(Playback, MissingFileIsReportedByTheEngine) {
-    MessageBoxWatcher boxes;
+    boxes.Clear();
     EXPECT_EQ(Play("C:\\no\\such\\file.rm"), 1);
     EXPECT_TRUE(engine().LogHas("Player.OpenURL file:C:\\no\\such\\file.rm"));
-    g_module.Stop();
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ(boxes.Boxes()[0].caption, "Error");
+    EXPECT_EQ(boxes.Boxes()[0].text, "File not found");
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() >= 1; }));
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
 }
 
 TEST_F(Playback, PlayWhilePlayingIsRefusedAndLeavesPlaybackAlone) {
@@ -287,7 +301,7 @@ TEST_F(Playback, LengthAndPositionStartAtZero) {
 TEST_F(Playback, HungStopIsForcedAfterFiveSecondsWithABox) {
     engine().Control("length 60000; stophang 20000");
     ASSERT_EQ(Play(wav), 0);
-    MessageBoxWatcher boxes;
+    boxes.Clear();
     g_module.Stop();
     ASSERT_EQ(boxes.Count(), 1u);
     auto box = boxes.Boxes()[0];
@@ -324,7 +338,7 @@ TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {
     ASSERT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Seek 700"); }));
     const std::string log = engine().Log();
     EXPECT_LT(log.find("Player.Seek 1500"), log.find("Player.Seek 700"));
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.lastFlush.load() == 700; }));
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.lastFlush.load() == 700; })) << engine().Log();
     EXPECT_NE(g_threadHandle.load(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(WaitForSingleObject(g_threadHandle.load(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     g_module.Stop();
@@ -353,7 +367,7 @@ TEST_F(Playback, StopDuringTheDrainEndsItWithoutEndOfFile) {
     host->settings.isPlaying = 1;
     PostPlayerCommand(CmdStreamEnded, 0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
-    MessageBoxWatcher boxes;
+    boxes.Clear();
     g_module.Stop();
     EXPECT_EQ(boxes.Count(), 0u);
     EXPECT_EQ(GetPlaybackState(), StateIdle);
@@ -381,7 +395,7 @@ TEST_F(Playback, QuitMessageInTheThreadsQueueStopsWithoutEndOfFile) {
     EXPECT_TRUE(engine().LogHas("Player.Stop"));
     testsupport::PumpFor(50);
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
-    MessageBoxWatcher boxes;
+    boxes.Clear();
     g_module.Stop();  // the thread has ended by itself: no box, no wait
     EXPECT_EQ(boxes.Count(), 0u);
 }

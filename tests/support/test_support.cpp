@@ -157,6 +157,17 @@ BOOL CALLBACK CountButtons(HWND child, LPARAM param) {
     return TRUE;
 }
 
+// A message box shows its icon in a static control of the icon type.
+BOOL CALLBACK FindIcon(HWND child, LPARAM param) {
+    char cls[32];
+    if (GetClassNameA(child, cls, sizeof(cls)) && _stricmp(cls, "Static") == 0 &&
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) &&
+        SendMessageA(child, STM_GETICON, 0, 0) != 0) {
+        *reinterpret_cast<bool*>(param) = true;
+    }
+    return TRUE;
+}
+
 std::string WindowText(HWND window) {
     char text[2048] = {};
     GetWindowTextA(window, text, sizeof(text));
@@ -180,9 +191,7 @@ void MessageBoxWatcher::Scan() {
             if (textControl) box.text = WindowText(textControl);
             box.owner = GetWindow(dialog, GW_OWNER);
             box.style = GetWindowLongA(dialog, GWL_STYLE);
-            HWND icon = GetDlgItem(dialog, 0x0014);
-            box.hasIcon = icon && IsWindowVisible(icon) &&
-                          SendMessageA(icon, STM_GETICON, 0, 0) != 0;
+            EnumChildWindows(dialog, FindIcon, reinterpret_cast<LPARAM>(&box.hasIcon));
             EnumChildWindows(dialog, CountButtons, reinterpret_cast<LPARAM>(&box.buttons));
             boxes_.push_back(box);
             answered_.push_back(dialog);
