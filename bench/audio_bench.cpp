@@ -13,6 +13,7 @@
 #include "audio/audio_device.h"
 #include "audio/output_gate.h"
 #include "plugin/plugin_state.h"
+#include "bench/bench_report.h"
 #include "support/test_support.h"
 
 namespace {
@@ -22,20 +23,8 @@ constexpr int kRate = 44100, kChannels = 2, kBits = 16;
 constexpr int kBlockBytes = kRate * kChannels * 2 / 10;  // 0.1 s, the stand-in engine's default
 constexpr int kSeconds = 60;
 
-double NowMs() {
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-void Report(const char* name, std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    const double median = samples[samples.size() / 2];
-    const double p99 = samples[std::min(samples.size() - 1, samples.size() * 99 / 100)];
-    std::printf("%s %.3f %.3f\n", name, median, p99);
-    std::fflush(stdout);
-}
+using bench::NowMs;
+using bench::Report;
 
 // ---- a host that does nothing and takes everything ----
 int __cdecl NullOpen(int, int, int, int, int) { return 0; }
