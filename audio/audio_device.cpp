@@ -109,6 +109,10 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         // Let go of the response so the next Play can open the device again.
         TakeResponse().reset();
         MessageBoxA(g_module.hMainWindow, "Could not open output module", "Error opening module", MB_ICONERROR);
+        // The host still shows a playback that has been given up: tell it to
+        // stop.  Posted only once the box is gone, so the host's Stop does
+        // not wait on a thread held by the box.
+        PostMessageA(g_module.hMainWindow, WM_COMMAND, winamp::kStopCommand, 0);
         return 1;
     }
     SetPlaybackState(StatePlaying);

@@ -190,6 +190,9 @@ TEST_F(AudioDeviceTest, RefusedOutputShowsTheBoxAndLetsTheNextOpenTryAgain) {
     EXPECT_EQ(counts.setInfo, 0);
     EXPECT_EQ(response.refs(), 1) << "the refused Open must let the response go";
     EXPECT_EQ(device->Close(TRUE), rma::kUnexpected);
+    host.settings.stopOnMessages = false;
+    testsupport::PumpFor(30);
+    EXPECT_EQ(counts.stopCommands.load(), 1) << "the host is told to stop the abandoned playback";
 
     SetPlaybackState(StateOpened);
     host.settings.openResult = 0;
