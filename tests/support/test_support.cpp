@@ -321,7 +321,7 @@ FakeHost::FakeHost() {
         return RegisterClassA(&wc);
     }();
     (void)windowClass;
-    window_ = CreateWindowExA(0, "FakeHostMain", "Fake host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 50, 275, 116,
+    window_ = CreateWindowExA(0, "FakeHostMain", "Fake host", WS_OVERLAPPEDWINDOW, 100, 50, 275, 116,
                               nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     g_host = this;
     g_module.hMainWindow = window_;
