@@ -146,7 +146,9 @@ TEST_F(Boxes, AboutBoxCancelShowsTheTextsAndStartsNothing) {
     std::string first = KoreanRun() ? "Kelvane's RealAudio plugin for Winamp\r\n\xb8\xb8\xb5\xe7\xc0\xcc : Kelvane"  // 만든이 : Kelvane
                                     : "Kelvane's RealAudio plugin for Winamp\r\nby Kelvane (";
     EXPECT_EQ(box.text.substr(0, first.size()), first);
-    EXPECT_NE(box.text.find("Version:1.6\r\n"), std::string::npos);
+    std::string program = KoreanRun() ? "\r\n\xc7\xc1\xb7\xce\xb1\xd7\xb7\xa5 \xb9\xf6\xc0\xfc:1.6\r\n"  // 프로그램 버전:
+                                      : "\r\nProgram Version:1.6\r\n";
+    EXPECT_NE(box.text.find(program), std::string::npos);
     ExpectNothingStartedBefore();
 }
 
