@@ -211,7 +211,7 @@ HRESULT __stdcall SiteCreate(Face* face, void* parent, UINT32 style) {
     int y = site->positioned ? site->position.y : CW_USEDEFAULT;
     site->window = CreateWindowExA(0, kVideoClass, "", style, x, y, 320, 240, site->parent, nullptr,
                                    GetModuleHandleA(nullptr), nullptr);
-    EXPECT_NE(site->window, nullptr);
+    EXPECT_NE(site->window, nullptr) << "error " << GetLastError() << " parent " << site->parent << " style " << style;
     site->record.window = site->window;
     return site->window ? S_OK : E_FAIL;
 }
