@@ -10,7 +10,7 @@ namespace rma {
 // Builds whatever of the link is missing.  0 when it stands (possibly
 // without an audio device or error reporting), 1 when playback cannot go on.
 int LoadEngine() noexcept;
-// Takes the whole link down, in the reverse order of building.
+// Takes the whole link down again, last part first.
 void UnloadEngine() noexcept;
 HRESULT32 PausePlayer() noexcept;
 HRESULT32 ResumePlayer() noexcept;
