@@ -306,10 +306,10 @@ void HOST_CB VSAAddPCMData(void* data, int channels, int bits, int) { CountVis("
 
 int HOST_CB SAGetMode() { Unexpected("sagetmode"); return 0; }
 void HOST_CB SAAdd(void*, int, int) { Unexpected("saadd"); }
-int HOST_CB VSAGetMode(int* spec, int* wave) {
+int HOST_CB VSAGetMode(int* spectrumChannels, int* waveChannels) {
     Unexpected("vsagetmode");
-    if (spec) *spec = 0;
-    if (wave) *wave = 0;
+    if (spectrumChannels) *spectrumChannels = 0;
+    if (waveChannels) *waveChannels = 0;
     return 0;
 }
 void HOST_CB VSAAdd(void*, int) { Unexpected("vsaadd"); }
