@@ -6,10 +6,16 @@
 #include <new>
 
 #include "audio/output_gate.h"
-#include "engine/responders.h"
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
+#include "core/trace.h"
 
-namespace rma {
+namespace audio {
+
+using namespace core;
+using rma::kFail;
+using rma::kInvalidArg;
+using rma::kOk;
+using rma::kUnexpected;
 
 namespace {
 
@@ -17,44 +23,19 @@ constexpr int kMaxOutputWrite = 8192;  // the host's limit for one Write
 
 }  // namespace
 
-IRMAAudioDevice* NewAudioDevice(IRMAPlayer* player) noexcept {
+rma::IRMAAudioDevice* NewAudioDevice(rma::IRMAPlayer* player) noexcept {
     return new (std::nothrow) AudioDevice(player);
 }
 
-AudioDevice::AudioDevice(IRMAPlayer* player) noexcept : player_(player) {}
+AudioDevice::AudioDevice(rma::IRMAPlayer* player) noexcept : player_(player) {}
 
 AudioDevice::~AudioDevice() {
     response_.reset();
     player_.reset();
 }
 
-HRESULT AudioDevice::QueryInterface(REFIID id, void** out) {
-    if (!out) return static_cast<HRESULT>(0x80004003);
-    if (SameId(id, IID_Unknown) || SameId(id, IID_IRMAAudioDevice)) {
-        *out = static_cast<IRMAAudioDevice*>(this);
-    } else if (SameId(id, IID_IRMACallback)) {
-        *out = static_cast<IRMACallback*>(this);
-    } else {
-        *out = nullptr;
-        return kNoInterface;
-    }
-    AddRef();
-    return kOk;
-}
-
-ULONG AudioDevice::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&refCount_));
-}
-
-ULONG AudioDevice::Release() {
-    LONG remaining = InterlockedDecrement(&refCount_);
-    if (remaining > 0) return static_cast<ULONG>(remaining);
-    delete this;
-    return 0;
-}
-
-audio::PcmFormat AudioDevice::Pcm() const noexcept {
-    return audio::PcmFormat{format_.channels, format_.bitsPerSample, format_.samplesPerSec};
+PcmFormat AudioDevice::Pcm() const noexcept {
+    return PcmFormat{format_.channels, format_.bitsPerSample, format_.samplesPerSec};
 }
 
 bool AudioDevice::HoldsResponse() noexcept {
@@ -72,32 +53,35 @@ ComPtr<IRMAAudioDeviceResponse> AudioDevice::CurrentResponse() noexcept {
     return response_;
 }
 
-HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* response) {
+HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* response) noexcept {
     if (opened_) return kOk;
     if (HoldsResponse() || !player_) return kUnexpected;
     if (!response || !format) return kInvalidArg;
     // Refused before the output module is touched: every later division by
     // channels, rate or bytes per sample is then safe.
-    if (!audio::IsValidFormat({format->channels, format->bitsPerSample, format->samplesPerSec}))
+    if (!IsValidFormat({format->channels, format->bitsPerSample, format->samplesPerSec})) {
+        Trace("audio format refused: %u channels, %u bits, %lu Hz", format->channels, format->bitsPerSample,
+              static_cast<unsigned long>(format->samplesPerSec));
         return kInvalidArg;
+    }
 
     {
         std::lock_guard<std::mutex> lock(responseLock_);
         response_ = ComPtr<IRMAAudioDeviceResponse>(response);
     }
     format_ = *format;
-    const audio::PcmFormat pcm = Pcm();
+    const PcmFormat pcm = Pcm();
 
     int latency;
     {
-        audio::OutputAccess output;
+        OutputAccess output;
         output.Rearm();
         winamp::Out_Module* outMod = g_module.outMod;
         latency = outMod->Open(static_cast<int>(pcm.samplesPerSec), pcm.channels, pcm.bitsPerSample, 0, 0);
         if (latency >= 0) {
             g_state.outputOpen = 1;
             outMod->SetVolume(winamp::kApplyCurrentVolume);
-            audio::InfoFigures info = audio::SetInfoFigures(pcm);
+            InfoFigures info = SetInfoFigures(pcm);
             g_module.SetInfo(info.bitrate, info.sampleRateKhz, info.channels, info.synched);
             g_module.SAVSAInit(latency, static_cast<int>(pcm.samplesPerSec));
             g_module.VSASetInfo(static_cast<int>(pcm.samplesPerSec), pcm.channels);
@@ -121,7 +105,7 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
     return kOk;
 }
 
-HRESULT AudioDevice::Close(BOOL32 flush) {
+HRESULT AudioDevice::Close(BOOL32 flush) noexcept {
     if (!opened_ || !player_) return kUnexpected;
     TakeResponse().reset();
     if (flush) Drain();
@@ -129,7 +113,7 @@ HRESULT AudioDevice::Close(BOOL32 flush) {
     return kOk;
 }
 
-HRESULT AudioDevice::Resume() {
+HRESULT AudioDevice::Resume() noexcept {
     if (!opened_ || !paused_) return kUnexpected;
     ScheduleTimeCallback();
     if (callbackHandle_ == 0) return kFail;
@@ -137,24 +121,24 @@ HRESULT AudioDevice::Resume() {
     return kOk;
 }
 
-HRESULT AudioDevice::Pause() {
+HRESULT AudioDevice::Pause() noexcept {
     if (!opened_ || paused_) return kUnexpected;
     CancelTimeCallback();
     paused_ = 1;
     return kOk;
 }
 
-HRESULT AudioDevice::Write(const AudioData* data) {
+HRESULT AudioDevice::Write(const AudioData* data) noexcept {
     if (!data) return kInvalidArg;
     if (!opened_) return kUnexpected;
     if (!HoldsResponse()) return kFail;
 
-    if (firstWrite_.exchange(0)) granularityMs_ = audio::GranularityMs(Pcm(), format_.maxBlockSize);
+    if (firstWrite_.exchange(0)) granularityMs_ = GranularityMs(Pcm(), format_.maxBlockSize);
 
-    if (IRMABuffer* buffer = data->data) {
+    if (rma::IRMABuffer* buffer = data->data) {
         ULONG32 size = buffer->GetSize();
         char* block = reinterpret_cast<char*>(buffer->GetBuffer());
-        if (block && (GetPlaybackState() & 0xF0) == 0x10)
+        if (block && IsAudioFlowing(GetPlaybackState()))
             PassToHost(block, static_cast<int>(std::min<ULONG32>(size, INT_MAX / 2)));
     }
     ScheduleTimeCallback();
@@ -170,10 +154,10 @@ char* AudioDevice::DspBuffer(int bytes) noexcept {
 }
 
 void AudioDevice::PassToHost(char* block, int length) noexcept {
-    audio::OutputAccess output;
+    OutputAccess output;
     if (!output.open()) return;
     winamp::Out_Module* outMod = g_module.outMod;
-    const audio::PcmFormat pcm = Pcm();
+    const PcmFormat pcm = Pcm();
 
     // The hooks see the engine's block before the DSP hook changes anything.
     g_module.SAAddPCMData(block, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
@@ -186,10 +170,10 @@ void AudioDevice::PassToHost(char* block, int length) noexcept {
         int capacity = 2 * length;
         if (char* work = DspBuffer(std::max(capacity, 1))) {
             std::memcpy(work, block, static_cast<size_t>(length));
-            int samples = g_module.dsp_dosamples(reinterpret_cast<short*>(work), audio::DspSampleCount(pcm, length),
+            int samples = g_module.dsp_dosamples(reinterpret_cast<short*>(work), DspSampleCount(pcm, length),
                                                  pcm.bitsPerSample, pcm.channels, static_cast<int>(pcm.samplesPerSec));
             source = work;
-            length = std::clamp(audio::BytesForSamples(pcm, std::max(samples, 0)), 0, capacity);
+            length = std::clamp(BytesForSamples(pcm, std::max(samples, 0)), 0, capacity);
         }
     }
 
@@ -200,42 +184,42 @@ void AudioDevice::PassToHost(char* block, int length) noexcept {
     }
 }
 
-BOOL32 AudioDevice::InitVolume(UINT16, UINT16) { return 1; }
+BOOL32 AudioDevice::InitVolume(UINT16, UINT16) noexcept { return 1; }
 
-HRESULT AudioDevice::SetVolume(UINT16 volume) {
+HRESULT AudioDevice::SetVolume(UINT16 volume) noexcept {
     volume_ = volume;
     return kOk;
 }
 
-UINT16 AudioDevice::GetVolume() { return static_cast<UINT16>(volume_.load()); }
+UINT16 AudioDevice::GetVolume() noexcept { return static_cast<UINT16>(volume_.load()); }
 
-HRESULT AudioDevice::Reset() {
+HRESULT AudioDevice::Reset() noexcept {
     paused_ = 0;
     CancelTimeCallback();
     firstWrite_ = 1;
     return kOk;
 }
 
-HRESULT AudioDevice::Drain() {
+HRESULT AudioDevice::Drain() noexcept {
     CancelTimeCallback();
     return kOk;
 }
 
-HRESULT AudioDevice::CheckFormat(const AudioFormat*) { return kOk; }
+HRESULT AudioDevice::CheckFormat(const AudioFormat*) noexcept { return kOk; }
 
 ULONG32 AudioDevice::OutputTimeMs() noexcept {
-    audio::OutputAccess output;
+    OutputAccess output;
     if (output.open()) lastOutputTimeMs_ = static_cast<ULONG32>(g_module.outMod->GetOutputTime());
     return lastOutputTimeMs_;
 }
 
-HRESULT AudioDevice::GetCurrentAudioTime(ULONG32* timeMs) {
+HRESULT AudioDevice::GetCurrentAudioTime(ULONG32* timeMs) noexcept {
     if (!timeMs) return kInvalidArg;
     *timeMs = opened_ ? OutputTimeMs() : 0;
     return kOk;
 }
 
-HRESULT AudioDevice::Func() {
+HRESULT AudioDevice::Func() noexcept {
     callbackHandle_ = 0;
     // After a Close without flush the response is gone: the chain ends here.
     ComPtr<IRMAAudioDeviceResponse> response = CurrentResponse();
@@ -247,18 +231,18 @@ HRESULT AudioDevice::Func() {
 
 void AudioDevice::ScheduleTimeCallback() noexcept {
     if (callbackHandle_ != 0) return;
-    ComPtr<IRMAScheduler> scheduler;
-    if (player_.query(IID_IRMAScheduler, scheduler) != kOk || !scheduler) return;
-    callbackHandle_ = scheduler->RelativeEnter(static_cast<IRMACallback*>(this), granularityMs_);
+    ComPtr<rma::IRMAScheduler> scheduler;
+    if (player_.query(rma::IID_IRMAScheduler, scheduler) != kOk || !scheduler) return;
+    callbackHandle_ = scheduler->RelativeEnter(static_cast<rma::IRMACallback*>(this), granularityMs_);
 }
 
 void AudioDevice::CancelTimeCallback() noexcept {
     ULONG32 handle = callbackHandle_;
     if (handle == 0) return;
-    ComPtr<IRMAScheduler> scheduler;
-    if (player_.query(IID_IRMAScheduler, scheduler) != kOk || !scheduler) return;
+    ComPtr<rma::IRMAScheduler> scheduler;
+    if (player_.query(rma::IID_IRMAScheduler, scheduler) != kOk || !scheduler) return;
     scheduler->Remove(handle);
     callbackHandle_ = 0;
 }
 
-}  // namespace rma
+}  // namespace audio

@@ -11,65 +11,63 @@
 #include <mutex>
 
 #include "audio/audio_format.h"
-#include "engine/com_ptr.h"
-#include "engine/rma.h"
+#include "core/com_object.h"
+#include "core/com_ptr.h"
 
-namespace rma {
+namespace audio {
+
+using rma::AudioData;
+using rma::AudioFormat;
+using rma::BOOL32;
+using rma::IRMAAudioDeviceResponse;
+using rma::UINT16;
+using rma::ULONG32;
 
 // Two faces: IRMAAudioDevice (the object's own pointer) and IRMACallback (the
 // scheduler's time callback), sharing one reference count.
-class AudioDevice final : public IRMAAudioDevice, public IRMACallback {
+class AudioDevice final : public core::ComObject<rma::IRMAAudioDevice, rma::IRMACallback> {
 public:
-    explicit AudioDevice(IRMAPlayer* player) noexcept;
-    AudioDevice(const AudioDevice&) = delete;
-    AudioDevice& operator=(const AudioDevice&) = delete;
-
-    // IUnknown, shared by both faces.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    explicit AudioDevice(rma::IRMAPlayer* player) noexcept;
 
     // IRMAAudioDevice, slots 4 to 15.
-    HRESULT STDMETHODCALLTYPE Open(const AudioFormat* format, IRMAAudioDeviceResponse* response) override;
-    HRESULT STDMETHODCALLTYPE Close(BOOL32 flush) override;
-    HRESULT STDMETHODCALLTYPE Resume() override;
-    HRESULT STDMETHODCALLTYPE Pause() override;
-    HRESULT STDMETHODCALLTYPE Write(const AudioData* data) override;
-    BOOL32 STDMETHODCALLTYPE InitVolume(UINT16 minimum, UINT16 maximum) override;
-    HRESULT STDMETHODCALLTYPE SetVolume(UINT16 volume) override;
-    UINT16 STDMETHODCALLTYPE GetVolume() override;
-    HRESULT STDMETHODCALLTYPE Reset() override;
-    HRESULT STDMETHODCALLTYPE Drain() override;
-    HRESULT STDMETHODCALLTYPE CheckFormat(const AudioFormat* format) override;
-    HRESULT STDMETHODCALLTYPE GetCurrentAudioTime(ULONG32* timeMs) override;
+    HRESULT STDMETHODCALLTYPE Open(const AudioFormat* format, IRMAAudioDeviceResponse* response) noexcept override;
+    HRESULT STDMETHODCALLTYPE Close(BOOL32 flush) noexcept override;
+    HRESULT STDMETHODCALLTYPE Resume() noexcept override;
+    HRESULT STDMETHODCALLTYPE Pause() noexcept override;
+    HRESULT STDMETHODCALLTYPE Write(const AudioData* data) noexcept override;
+    BOOL32 STDMETHODCALLTYPE InitVolume(UINT16 minimum, UINT16 maximum) noexcept override;
+    HRESULT STDMETHODCALLTYPE SetVolume(UINT16 volume) noexcept override;
+    UINT16 STDMETHODCALLTYPE GetVolume() noexcept override;
+    HRESULT STDMETHODCALLTYPE Reset() noexcept override;
+    HRESULT STDMETHODCALLTYPE Drain() noexcept override;
+    HRESULT STDMETHODCALLTYPE CheckFormat(const AudioFormat* format) noexcept override;
+    HRESULT STDMETHODCALLTYPE GetCurrentAudioTime(ULONG32* timeMs) noexcept override;
 
     // IRMACallback, slot 4: the time callback.
-    HRESULT STDMETHODCALLTYPE Func() override;
+    HRESULT STDMETHODCALLTYPE Func() noexcept override;
 
-    LONG RefCountForTesting() const { return refCount_; }
     ULONG32 CallbackHandleForTesting() const { return callbackHandle_; }
     ULONG32 GranularityMsForTesting() const { return granularityMs_; }
 
 private:
-    ~AudioDevice();
+    ~AudioDevice() override;
 
     audio::PcmFormat Pcm() const noexcept;
     bool HoldsResponse() noexcept;
-    ComPtr<IRMAAudioDeviceResponse> TakeResponse() noexcept;
-    ComPtr<IRMAAudioDeviceResponse> CurrentResponse() noexcept;
+    core::ComPtr<IRMAAudioDeviceResponse> TakeResponse() noexcept;
+    core::ComPtr<IRMAAudioDeviceResponse> CurrentResponse() noexcept;
     void PassToHost(char* block, int length) noexcept;
     char* DspBuffer(int bytes) noexcept;
     ULONG32 OutputTimeMs() noexcept;
     void ScheduleTimeCallback() noexcept;
     void CancelTimeCallback() noexcept;
 
-    LONG refCount_ = 0;
-    ComPtr<IRMAAudioDeviceResponse> response_;
+    core::ComPtr<IRMAAudioDeviceResponse> response_;
     std::atomic<std::uint32_t> volume_{0};   // a 16-bit volume kept in a 32-bit word
     std::atomic<std::int32_t> paused_{0};
     std::atomic<std::int32_t> opened_{0};
     AudioFormat format_{};
-    ComPtr<IRMAPlayer> player_;
+    core::ComPtr<rma::IRMAPlayer> player_;
     std::atomic<ULONG32> callbackHandle_{0};
     std::atomic<std::int32_t> firstWrite_{0};
     std::atomic<ULONG32> granularityMs_{100};
@@ -87,4 +85,7 @@ private:
     int dspCapacity_ = 0;
 };
 
-}  // namespace rma
+// A new device with a reference count of 0, or null without memory.
+rma::IRMAAudioDevice* NewAudioDevice(rma::IRMAPlayer* player) noexcept;
+
+}  // namespace audio

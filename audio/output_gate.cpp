@@ -5,7 +5,12 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
+
+namespace audio {
+
+using core::g_module;
+using core::g_state;
 
 namespace {
 
@@ -27,8 +32,6 @@ void CloseOutputModule() noexcept {
     }
     g_closingBegan.notify_all();
 }
-
-namespace audio {
 
 OutputAccess::OutputAccess() noexcept { g_outputLock.lock(); }
 

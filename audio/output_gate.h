@@ -9,11 +9,11 @@
 // as closing begins, so Stop never waits behind it.
 #pragma once
 
+namespace audio {
+
 // Stop's first step: if the output module is open, close it, call
 // SAVSADeInit and clear PluginState.outputOpen.  Leaves the gate closed.
 void CloseOutputModule() noexcept;
-
-namespace audio {
 
 // Holds the gate's lock for the lifetime of the object.
 class OutputAccess {

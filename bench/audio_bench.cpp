@@ -12,9 +12,11 @@
 
 #include "audio/audio_device.h"
 #include "audio/output_gate.h"
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
 #include "bench/bench_report.h"
 #include "support/test_support.h"
+
+using namespace core;
 
 namespace {
 
@@ -117,7 +119,7 @@ void BenchBridge(const char* name, bool dsp) {
 
     Player player;
     Response response;
-    auto* device = new rma::AudioDevice(&player);
+    auto* device = new audio::AudioDevice(&player);
     device->AddRef();
     rma::AudioFormat format{kChannels, kBits, kRate, kBlockBytes, 0};
     device->Open(&format, &response);
@@ -141,7 +143,7 @@ void BenchBridge(const char* name, bool dsp) {
     }
     device->Close(TRUE);
     device->Release();
-    CloseOutputModule();
+    audio::CloseOutputModule();
     SetPlaybackState(StateIdle);
     g_module = saved;
     Report(name, ratios);

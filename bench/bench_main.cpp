@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "core/playback_state.h"
 #include "plugin/host_ops.h"
 #include "bench/bench_report.h"
 #include "support/test_support.h"
 
-#ifdef HAVE_AUDIO_BENCH
+using namespace core;
+
 void RunAudioBenchmarks();
-#endif
 
 namespace {
 
@@ -89,8 +90,6 @@ int main() {
     BenchPlay(wav);
     BenchSeek();
     BenchTrackChange(wav);
-#ifdef HAVE_AUDIO_BENCH
     RunAudioBenchmarks();
-#endif
     return 0;
 }

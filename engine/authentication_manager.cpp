@@ -2,18 +2,19 @@
 
 #include <new>
 
-#include "engine/responders.h"
-
-namespace rma {
+namespace engine {
 
 HRESULT AuthenticationManager::HandleAuthenticationRequest(
-    IRMAAuthenticationManagerResponse* response) noexcept {
-    if (!response) return static_cast<HRESULT>(0x80004003);
-    return response->AuthenticationRequestDone(kNotAuthorized, nullptr, nullptr);
+    rma::IRMAAuthenticationManagerResponse* response) noexcept {
+    if (!response) {
+        core::Trace("authentication request without a response object");
+        return rma::kPointer;
+    }
+    return response->AuthenticationRequestDone(rma::kNotAuthorized, nullptr, nullptr);
 }
 
-IRMAAuthenticationManager* NewAuthenticationManager() noexcept {
+rma::IRMAAuthenticationManager* NewAuthenticationManager() noexcept {
     return new (std::nothrow) AuthenticationManager();
 }
 
-}  // namespace rma
+}  // namespace engine

@@ -2,15 +2,17 @@
 // ask the user for a name and a password.
 #pragma once
 
-#include "engine/ref_counted.h"
+#include "core/com_object.h"
 
-namespace rma {
+namespace engine {
 
-class AuthenticationManager final
-    : public RefCounted<IRMAAuthenticationManager, IID_IRMAAuthenticationManager> {
+class AuthenticationManager final : public core::ComObject<rma::IRMAAuthenticationManager> {
 public:
     HRESULT STDMETHODCALLTYPE HandleAuthenticationRequest(
-        IRMAAuthenticationManagerResponse* response) noexcept override;
+        rma::IRMAAuthenticationManagerResponse* response) noexcept override;
 };
 
-}  // namespace rma
+// A new manager with a reference count of 0, or null without memory.
+rma::IRMAAuthenticationManager* NewAuthenticationManager() noexcept;
+
+}  // namespace engine

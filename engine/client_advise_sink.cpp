@@ -5,11 +5,16 @@
 #include <new>
 
 #include "audio/output_gate.h"
-#include "engine/responders.h"
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
+#include "core/trace.h"
 #include "ui/status_window.h"
 
-namespace rma {
+namespace engine {
+
+using namespace core;
+using rma::kOk;
+using rma::ULONG32;
+using rma::UINT16;
 
 namespace {
 
@@ -17,40 +22,41 @@ constexpr size_t kCaptionCapacity = 256;  // longer captions are cut to fit
 
 }  // namespace
 
-IRMAClientAdviseSink* NewClientAdviseSink(IRMAPlayer* player) noexcept {
+rma::IRMAClientAdviseSink* NewClientAdviseSink(rma::IRMAPlayer* player) noexcept {
     return new (std::nothrow) ClientAdviseSink(player);
 }
 
-ClientAdviseSink::ClientAdviseSink(IRMAPlayer* player) noexcept : player_(player) {
-    ComPtr<IRMAPlayer> asPlayer;
-    if (player_.query(IID_IRMAPlayer, asPlayer) == kOk && asPlayer) asPlayer->AddAdviseSink(this);
+ClientAdviseSink::ClientAdviseSink(rma::IRMAPlayer* player) noexcept : player_(player) {
+    ComPtr<rma::IRMAPlayer> asPlayer;
+    if (player_.query(rma::IID_IRMAPlayer, asPlayer) == kOk && asPlayer)
+        TraceFailure("AddAdviseSink", asPlayer->AddAdviseSink(this));
 }
 
-HRESULT ClientAdviseSink::OnPosLength(ULONG32 positionMs, ULONG32 lengthMs) {
+HRESULT ClientAdviseSink::OnPosLength(ULONG32 positionMs, ULONG32 lengthMs) noexcept {
     g_state.lengthMs = static_cast<std::int32_t>(lengthMs);
     g_state.positionMs = static_cast<std::int32_t>(positionMs);
     ui::HideStatusWindow();
     return kOk;
 }
 
-HRESULT ClientAdviseSink::OnPresentationOpened() { return kOk; }
+HRESULT ClientAdviseSink::OnPresentationOpened() noexcept { return kOk; }
 
-HRESULT ClientAdviseSink::OnPresentationClosed() { return kOk; }
+HRESULT ClientAdviseSink::OnPresentationClosed() noexcept { return kOk; }
 
-HRESULT ClientAdviseSink::OnStatisticsChanged() { return kOk; }
+HRESULT ClientAdviseSink::OnStatisticsChanged() noexcept { return kOk; }
 
-HRESULT ClientAdviseSink::OnPreSeek(ULONG32, ULONG32 newTimeMs) {
+HRESULT ClientAdviseSink::OnPreSeek(ULONG32, ULONG32 newTimeMs) noexcept {
     audio::FlushOutput(static_cast<int>(newTimeMs));
     SetPlaybackState(StateSeeking);
     return kOk;
 }
 
-HRESULT ClientAdviseSink::OnPostSeek(ULONG32, ULONG32) {
+HRESULT ClientAdviseSink::OnPostSeek(ULONG32, ULONG32) noexcept {
     SetPlaybackState(StatePlaying);
     return kOk;
 }
 
-HRESULT ClientAdviseSink::OnStop() {
+HRESULT ClientAdviseSink::OnStop() noexcept {
     PlaybackState state = GetPlaybackState();
     if (g_playerStopping.load()) {
         // The engine confirms the stop our playback thread asked for.
@@ -65,11 +71,11 @@ HRESULT ClientAdviseSink::OnStop() {
     return kOk;
 }
 
-HRESULT ClientAdviseSink::OnPause(ULONG32) { return kOk; }
+HRESULT ClientAdviseSink::OnPause(ULONG32) noexcept { return kOk; }
 
-HRESULT ClientAdviseSink::OnBegin(ULONG32) { return kOk; }
+HRESULT ClientAdviseSink::OnBegin(ULONG32) noexcept { return kOk; }
 
-HRESULT ClientAdviseSink::OnBuffering(ULONG32, UINT16 percentComplete) {
+HRESULT ClientAdviseSink::OnBuffering(ULONG32, UINT16 percentComplete) noexcept {
     if (percentComplete < 100) {
         char caption[kCaptionCapacity];
         std::snprintf(caption, sizeof caption, "Buffering %d%%", static_cast<int>(percentComplete));
@@ -78,7 +84,7 @@ HRESULT ClientAdviseSink::OnBuffering(ULONG32, UINT16 percentComplete) {
     return kOk;
 }
 
-HRESULT ClientAdviseSink::OnContacting(const char* hostName) {
+HRESULT ClientAdviseSink::OnContacting(const char* hostName) noexcept {
     if (!hostName) hostName = "";
     char caption[kCaptionCapacity];
     if (std::strncmp(hostName, "Contacting", 10) == 0)
@@ -89,4 +95,4 @@ HRESULT ClientAdviseSink::OnContacting(const char* hostName) {
     return kOk;
 }
 
-}  // namespace rma
+}  // namespace engine

@@ -2,33 +2,36 @@
 // and the end of a presentation.
 #pragma once
 
-#include "engine/rma.h"
-#include "engine/com_ptr.h"
-#include "engine/ref_counted.h"
+#include "core/com_object.h"
+#include "core/com_ptr.h"
 
-namespace rma {
+namespace engine {
 
-class ClientAdviseSink final : public RefCounted<IRMAClientAdviseSink, IID_IRMAClientAdviseSink> {
+class ClientAdviseSink final : public core::ComObject<rma::IRMAClientAdviseSink> {
 public:
     // Registers itself with the player when the player answers IRMAPlayer.
-    explicit ClientAdviseSink(IRMAPlayer* player) noexcept;
+    explicit ClientAdviseSink(rma::IRMAPlayer* player) noexcept;
 
-    HRESULT STDMETHODCALLTYPE OnPosLength(ULONG32 positionMs, ULONG32 lengthMs) override;
-    HRESULT STDMETHODCALLTYPE OnPresentationOpened() override;
-    HRESULT STDMETHODCALLTYPE OnPresentationClosed() override;
-    HRESULT STDMETHODCALLTYPE OnStatisticsChanged() override;
-    HRESULT STDMETHODCALLTYPE OnPreSeek(ULONG32 oldTimeMs, ULONG32 newTimeMs) override;
-    HRESULT STDMETHODCALLTYPE OnPostSeek(ULONG32 oldTimeMs, ULONG32 newTimeMs) override;
-    HRESULT STDMETHODCALLTYPE OnStop() override;
-    HRESULT STDMETHODCALLTYPE OnPause(ULONG32 timeMs) override;
-    HRESULT STDMETHODCALLTYPE OnBegin(ULONG32 timeMs) override;
-    HRESULT STDMETHODCALLTYPE OnBuffering(ULONG32 flags, UINT16 percentComplete) override;
-    HRESULT STDMETHODCALLTYPE OnContacting(const char* hostName) override;
+    HRESULT STDMETHODCALLTYPE OnPosLength(rma::ULONG32 positionMs, rma::ULONG32 lengthMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnPresentationOpened() noexcept override;
+    HRESULT STDMETHODCALLTYPE OnPresentationClosed() noexcept override;
+    HRESULT STDMETHODCALLTYPE OnStatisticsChanged() noexcept override;
+    HRESULT STDMETHODCALLTYPE OnPreSeek(rma::ULONG32 oldTimeMs, rma::ULONG32 newTimeMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnPostSeek(rma::ULONG32 oldTimeMs, rma::ULONG32 newTimeMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnStop() noexcept override;
+    HRESULT STDMETHODCALLTYPE OnPause(rma::ULONG32 timeMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnBegin(rma::ULONG32 timeMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnBuffering(rma::ULONG32 flags, rma::UINT16 percentComplete) noexcept override;
+    HRESULT STDMETHODCALLTYPE OnContacting(const char* hostName) noexcept override;
 
 private:
     ~ClientAdviseSink() override = default;
 
-    ComPtr<IRMAPlayer> player_;
+    core::ComPtr<rma::IRMAPlayer> player_;
 };
 
-}  // namespace rma
+// A new sink with a reference count of 0 (registered with `player`), or
+// null without memory.
+rma::IRMAClientAdviseSink* NewClientAdviseSink(rma::IRMAPlayer* player) noexcept;
+
+}  // namespace engine

@@ -1,49 +1,53 @@
 #include "engine/client_context.h"
 
-#include "engine/com_ptr.h"
-#include "engine/responders.h"
+#include "core/trace.h"
+#include "engine/authentication_manager.h"
+#include "engine/client_advise_sink.h"
+#include "engine/error_sink.h"
+#include "engine/site_supplier.h"
 
-namespace rma {
-namespace {
+namespace engine {
 
-template <class T>
-void Keep(T*& member, T* created) {
-    if (!created) return;
-    created->AddRef();
-    member = created;
-}
-
-}  // namespace
-
-HRESULT STDMETHODCALLTYPE ClientContext::QueryInterface(REFIID id, void** out) {
-    if (!out) return static_cast<HRESULT>(0x80004003);
-    if (SameId(id, IID_Unknown)) {
+HRESULT STDMETHODCALLTYPE ClientContext::QueryInterface(REFIID id, void** out) noexcept {
+    if (!out) return rma::kPointer;
+    if (rma::SameId(id, rma::IID_Unknown)) {
         AddRef();
         *out = static_cast<IUnknown*>(this);
-        return 0;
+        return rma::kOk;
     }
-    IUnknown* const members[] = {adviseSink_, errorSink_, authenticationManager_, siteSupplier_};
-    for (IUnknown* member : members) {
-        if (member && member->QueryInterface(id, out) == 0) return 0;
+    // Each responder serves IUnknown and its own id only, so the id picks
+    // the one to ask.
+    struct Member {
+        const GUID& id;
+        IUnknown* object;
+    };
+    const Member members[] = {
+        {rma::IID_IRMAClientAdviseSink, adviseSink_.get()},
+        {rma::IID_IRMAErrorSink, errorSink_.get()},
+        {rma::IID_IRMAAuthenticationManager, authenticationManager_.get()},
+        {rma::IID_IRMASiteSupplier, siteSupplier_.get()},
+    };
+    for (const Member& member : members) {
+        if (member.object && rma::SameId(id, member.id)) return member.object->QueryInterface(id, out);
     }
     *out = nullptr;
-    return kNoInterface;
+    core::TraceUnknownInterface(id);
+    return rma::kNoInterface;
 }
 
-void ClientContext::CreateResponders(IRMAPlayer* player) noexcept {
-    if (!errorSink_) Keep(errorSink_, NewErrorSink());
-    if (!adviseSink_) Keep(adviseSink_, NewClientAdviseSink(player));
-    if (!authenticationManager_) Keep(authenticationManager_, NewAuthenticationManager());
-    if (!siteSupplier_) Keep(siteSupplier_, NewSiteSupplier(player));
-}
-
-// The responders go with the context: the advise sink and the site supplier
-// hold the player, which would otherwise never be freed.
 ClientContext::~ClientContext() {
-    ReleaseAndClear(adviseSink_);
-    ReleaseAndClear(errorSink_);
-    ReleaseAndClear(authenticationManager_);
-    ReleaseAndClear(siteSupplier_);
+    adviseSink_.reset();
+    errorSink_.reset();
+    authenticationManager_.reset();
+    siteSupplier_.reset();
 }
 
-}  // namespace rma
+void ClientContext::CreateResponders(rma::IRMAPlayer* player) noexcept {
+    if (!errorSink_) errorSink_ = core::ComPtr<rma::IRMAErrorSink>(NewErrorSink());
+    if (!adviseSink_) adviseSink_ = core::ComPtr<rma::IRMAClientAdviseSink>(NewClientAdviseSink(player));
+    if (!authenticationManager_)
+        authenticationManager_ = core::ComPtr<rma::IRMAAuthenticationManager>(NewAuthenticationManager());
+    if (!siteSupplier_) siteSupplier_ = core::ComPtr<rma::IRMASiteSupplier>(NewSiteSupplier(player));
+}
+
+}  // namespace engine

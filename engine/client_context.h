@@ -3,32 +3,38 @@
 // requests on to them, in a fixed order.
 #pragma once
 
-#include "engine/ref_counted.h"
+#include "core/com_object.h"
+#include "core/com_ptr.h"
 
-namespace rma {
+namespace engine {
 
-class ClientContext : public RefCounted<IUnknown, IID_Unknown> {
+class ClientContext final : public core::ComObject<IUnknown> {
 public:
-    ClientContext() = default;
+    ClientContext() noexcept = default;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) noexcept override;
 
     // Creates the responders that are still missing, taking one reference on
     // each.  A responder that cannot be created stays null and is skipped.
-    void CreateResponders(IRMAPlayer* player) noexcept;
+    void CreateResponders(rma::IRMAPlayer* player) noexcept;
 
-    IRMAClientAdviseSink* AdviseSink() const { return adviseSink_; }
-    IRMAErrorSink* ErrorSinkMember() const { return errorSink_; }
-    IRMAAuthenticationManager* AuthenticationManagerMember() const { return authenticationManager_; }
-    IRMASiteSupplier* SiteSupplierMember() const { return siteSupplier_; }
+    rma::IRMAClientAdviseSink* AdviseSink() const noexcept { return adviseSink_.get(); }
+    rma::IRMAErrorSink* ErrorSinkMember() const noexcept { return errorSink_.get(); }
+    rma::IRMAAuthenticationManager* AuthenticationManagerMember() const noexcept {
+        return authenticationManager_.get();
+    }
+    rma::IRMASiteSupplier* SiteSupplierMember() const noexcept { return siteSupplier_.get(); }
 
 private:
+    // The responders go with the context, in the order they were asked:
+    // the advise sink and the site supplier hold the player, which would
+    // otherwise never be freed.
     ~ClientContext() override;
 
-    IRMAClientAdviseSink* adviseSink_ = nullptr;
-    IRMAErrorSink* errorSink_ = nullptr;
-    IRMAAuthenticationManager* authenticationManager_ = nullptr;
-    IRMASiteSupplier* siteSupplier_ = nullptr;
+    core::ComPtr<rma::IRMAClientAdviseSink> adviseSink_;
+    core::ComPtr<rma::IRMAErrorSink> errorSink_;
+    core::ComPtr<rma::IRMAAuthenticationManager> authenticationManager_;
+    core::ComPtr<rma::IRMASiteSupplier> siteSupplier_;
 };
 
-}  // namespace rma
+}  // namespace engine

@@ -2,14 +2,15 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
+#include "audio/audio_device.h"
+#include "core/playback_state.h"
+#include "core/trace.h"
 #include "engine/client_context.h"
-#include "engine/com_ptr.h"
-#include "engine/responders.h"
-#include "plugin/plugin_state.h"
 #include "ui/browser.h"
 
-namespace rma {
+namespace engine {
 namespace {
 
 constexpr char kEngineKey[] = "Software\\RealNetworks\\Preferences\\DT_Common";
@@ -37,19 +38,6 @@ constexpr char kMissingEngineTextKorean[] =
 // "오류"
 constexpr char kMissingEngineCaptionKorean[] = "\xBF\xC0\xB7\xF9";
 
-// Registry key closed on every path.
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() { if (key_) RegCloseKey(key_); }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* put() { if (key_) RegCloseKey(key_); key_ = nullptr; return &key_; }
-    HKEY get() const { return key_; }
-private:
-    HKEY key_ = nullptr;
-};
-
 // The engine library's full name: the registered RealPlayer directory
 // (expected to end in a separator) joined to the file name.  Without the key
 // or value the bare name lets the system's search decide.  False when the
@@ -57,126 +45,155 @@ private:
 // load something else.
 bool EngineLibraryName(char (&name)[MAX_PATH]) {
     name[0] = '\0';
-    RegKey key;
+    core::UniqueKey key;
     if (RegOpenKeyA(HKEY_CLASSES_ROOT, kEngineKey, key.put()) == ERROR_SUCCESS) {
         LONG size = MAX_PATH - 1;
         const LONG status = RegQueryValueA(key.get(), nullptr, name, &size);
-        if (status == ERROR_MORE_DATA) return false;
+        if (status == ERROR_MORE_DATA) {
+            core::Trace("the registered engine directory is too long");
+            return false;
+        }
         if (status != ERROR_SUCCESS) name[0] = '\0';
         name[MAX_PATH - 1] = '\0';
     }
     const std::size_t used = std::strlen(name);
-    if (used + sizeof(kEngineFileName) > sizeof(name)) return false;
+    if (used + sizeof(kEngineFileName) > sizeof(name)) {
+        core::Trace("no room for the engine's file name after the registered directory");
+        return false;
+    }
     std::memcpy(name + used, kEngineFileName, sizeof(kEngineFileName));
     return true;
 }
 
 void WarnEngineMissing() {
-    const bool korean = g_state.koreanLocale == 1;
-    const int answer = MessageBoxA(g_module.hMainWindow, korean ? kMissingEngineTextKorean : kMissingEngineText,
+    const bool korean = core::g_state.koreanLocale == 1;
+    const int answer = MessageBoxA(core::g_module.hMainWindow, korean ? kMissingEngineTextKorean : kMissingEngineText,
                                    korean ? kMissingEngineCaptionKorean : kMissingEngineCaption,
                                    MB_OKCANCEL | MB_ICONWARNING);
     if (answer == IDOK) ui::OpenInBrowser(kDownloadPage);
 }
 
-bool LoadLibraryStep() {
+// Only Play and Quit, on the host's thread, create and destroy the link.
+EngineLink* g_link = nullptr;
+
+}  // namespace
+
+bool EngineLink::LoadLibraryStep() noexcept {
     char name[MAX_PATH];
-    if (EngineLibraryName(name)) g_state.engineLibrary = LoadLibraryA(name);
-    if (g_state.engineLibrary) return true;
+    if (EngineLibraryName(name)) library_.reset(LoadLibraryA(name));
+    if (library_) return true;
     WarnEngineMissing();
     return false;
 }
 
-bool LookUpExports() {
-    g_state.createEngine =
-        reinterpret_cast<CreateEngineFn>(reinterpret_cast<void*>(GetProcAddress(g_state.engineLibrary, "CreateEngine")));
-    g_state.closeEngine =
-        reinterpret_cast<CloseEngineFn>(reinterpret_cast<void*>(GetProcAddress(g_state.engineLibrary, "CloseEngine")));
-    return g_state.createEngine && g_state.closeEngine;
+bool EngineLink::LookUpExports() noexcept {
+    createEngine_ = reinterpret_cast<rma::CreateEngineFn>(
+        reinterpret_cast<void*>(GetProcAddress(library_.get(), "CreateEngine")));
+    closeEngine_ = reinterpret_cast<rma::CloseEngineFn>(
+        reinterpret_cast<void*>(GetProcAddress(library_.get(), "CloseEngine")));
+    if (!createEngine_ || !closeEngine_) core::Trace("the engine library lacks CreateEngine or CloseEngine");
+    return createEngine_ && closeEngine_;
 }
 
 // Creates the audio device and hands it to the engine.  A device the engine
 // refuses is dropped and tried again by the next Play; an engine without a
 // device manager keeps the device uninstalled.
-void InstallAudioDevice() {
-    ComPtr<IRMAAudioDevice> device(NewAudioDevice(g_state.player));
+void EngineLink::InstallAudioDevice() noexcept {
+    core::ComPtr<rma::IRMAAudioDevice> device(audio::NewAudioDevice(player_.get()));
     if (!device) return;
-    ComPtr<IRMAAudioDeviceManager> manager;
-    if (g_state.engine->QueryInterface(IID_IRMAAudioDeviceManager, manager.put_void()) == 0 && manager &&
-        manager->Replace(device.get()) != 0) {
-        return;
+    core::ComPtr<rma::IRMAAudioDeviceManager> manager;
+    if (engine_->QueryInterface(rma::IID_IRMAAudioDeviceManager, manager.put_void()) == rma::kOk && manager) {
+        const rma::HRESULT32 replaced = manager->Replace(device.get());
+        if (replaced != rma::kOk) {
+            core::TraceFailure("Replace", replaced);
+            return;
+        }
     }
-    g_state.audioDevice = device.detach();
+    audioDevice_ = std::move(device);
 }
 
 // Hands the player its client context and registers the error sink.
-bool SetUpClientContext() {
-    ComPtr<ClientContext> context(new (std::nothrow) ClientContext());
+bool EngineLink::SetUpClientContext() noexcept {
+    core::ComPtr<ClientContext> context(new (std::nothrow) ClientContext());
     if (!context) return false;
-    g_state.clientContext = context.detach();
-    g_state.clientContext->CreateResponders(g_state.player);
-    g_state.player->SetClientContext(g_state.clientContext);
+    clientContext_ = context;
+    clientContext_->CreateResponders(player_.get());
+    core::TraceFailure("SetClientContext", player_->SetClientContext(clientContext_.get()));
 
-    ComPtr<IRMAErrorSinkControl> control;
-    g_state.player->QueryInterface(IID_IRMAErrorSinkControl, control.put_void());
+    core::ComPtr<rma::IRMAErrorSinkControl> control;
+    player_->QueryInterface(rma::IID_IRMAErrorSinkControl, control.put_void());
     if (!control) return true;
-    ComPtr<IRMAErrorSink> sink;
-    g_state.clientContext->QueryInterface(IID_IRMAErrorSink, sink.put_void());
-    g_state.errorSinkControl = control.detach();
+    core::ComPtr<rma::IRMAErrorSink> sink;
+    clientContext_->QueryInterface(rma::IID_IRMAErrorSink, sink.put_void());
+    errorSinkControl_ = std::move(control);
     if (!sink) return true;
-    g_state.errorSink = sink.detach();
-    g_state.errorSinkControl->AddErrorSink(g_state.errorSink, 0, 6);
+    errorSink_ = std::move(sink);
+    core::TraceFailure("AddErrorSink", errorSinkControl_->AddErrorSink(errorSink_.get(), 0, 6));
     return true;
 }
 
-}  // namespace
-
-int LoadEngine() noexcept {
-    if (!g_state.engineLibrary && !LoadLibraryStep()) return 1;
-    if ((!g_state.createEngine || !g_state.closeEngine) && !LookUpExports()) return 1;
-    if (!g_state.engine) {
-        IRMAClientEngine* engine = nullptr;
-        if (g_state.createEngine(&engine) != 0 || !engine) return 1;
-        g_state.engine = engine;
+int EngineLink::Build() noexcept {
+    if (!library_ && !LoadLibraryStep()) return 1;
+    if ((!createEngine_ || !closeEngine_) && !LookUpExports()) return 1;
+    if (!engine_) {
+        rma::IRMAClientEngine* engine = nullptr;
+        const rma::HRESULT32 created = createEngine_(&engine);
+        if (created != rma::kOk || !engine) {
+            core::Trace("CreateEngine failed: 0x%08lX", static_cast<unsigned long>(created));
+            return 1;
+        }
+        engine_ = engine;
     }
-    if (!g_state.player) {
-        IRMAPlayer* player = nullptr;
-        if (g_state.engine->CreatePlayer(&player) != 0 || !player) return 1;
-        g_state.player = player;
+    if (!player_) {
+        rma::IRMAPlayer* player = nullptr;
+        const rma::HRESULT32 created = engine_->CreatePlayer(&player);
+        if (created != rma::kOk || !player) {
+            core::Trace("CreatePlayer failed: 0x%08lX", static_cast<unsigned long>(created));
+            return 1;
+        }
+        player_ = core::ComPtr<rma::IRMAPlayer>::Attach(player);
     }
-    if (!g_state.audioDevice) InstallAudioDevice();
-    if (g_state.clientContext) return 0;
+    if (!audioDevice_) InstallAudioDevice();
+    if (clientContext_) return 0;
     return SetUpClientContext() ? 0 : 1;
 }
 
-void UnloadEngine() noexcept {
-    if (g_state.errorSinkControl) {
-        g_state.errorSinkControl->RemoveErrorSink(g_state.errorSink);
-        ReleaseAndClear(g_state.errorSinkControl);
+EngineLink::~EngineLink() {
+    if (errorSinkControl_) {
+        core::TraceFailure("RemoveErrorSink", errorSinkControl_->RemoveErrorSink(errorSink_.get()));
+        errorSinkControl_.reset();
     }
-    ReleaseAndClear(g_state.errorSink);
-    ReleaseAndClear(g_state.clientContext);
-    if (g_state.audioDevice) {
-        ComPtr<IRMAAudioDeviceManager> manager;
-        if (g_state.engine &&
-            g_state.engine->QueryInterface(IID_IRMAAudioDeviceManager, manager.put_void()) == 0 && manager) {
-            manager->Remove(g_state.audioDevice);
+    errorSink_.reset();
+    clientContext_.reset();
+    if (audioDevice_) {
+        core::ComPtr<rma::IRMAAudioDeviceManager> manager;
+        if (engine_ && engine_->QueryInterface(rma::IID_IRMAAudioDeviceManager, manager.put_void()) == rma::kOk &&
+            manager) {
+            core::TraceFailure("Remove", manager->Remove(audioDevice_.get()));
         }
-        ReleaseAndClear(g_state.audioDevice);
+        audioDevice_.reset();
     }
-    if (g_state.player) {
-        g_state.engine->ClosePlayer(g_state.player);
-        ReleaseAndClear(g_state.player);
+    if (player_) {
+        core::TraceFailure("ClosePlayer", engine_->ClosePlayer(player_.get()));
+        player_.reset();
     }
-    if (g_state.engine) g_state.closeEngine(std::exchange(g_state.engine, nullptr));
-    if (g_state.engineLibrary) {
-        FreeLibrary(std::exchange(g_state.engineLibrary, nullptr));
-        g_state.createEngine = nullptr;
-        g_state.closeEngine = nullptr;
-    }
+    if (engine_) core::TraceFailure("CloseEngine", closeEngine_(std::exchange(engine_, nullptr)));
+    library_.reset();
+    createEngine_ = nullptr;
+    closeEngine_ = nullptr;
 }
 
-HRESULT32 PausePlayer() noexcept { return g_state.player->Pause(); }
-HRESULT32 ResumePlayer() noexcept { return g_state.player->Begin(); }
+rma::HRESULT32 EngineLink::PausePlayer() noexcept { return player_->Pause(); }
+rma::HRESULT32 EngineLink::ResumePlayer() noexcept { return player_->Begin(); }
 
-}  // namespace rma
+EngineLink* CurrentLink() noexcept { return g_link; }
+
+int LoadEngine() noexcept {
+    if (!g_link) g_link = new (std::nothrow) EngineLink();
+    if (!g_link) return 1;
+    return g_link->Build();
+}
+
+void UnloadEngine() noexcept { delete std::exchange(g_link, nullptr); }
+
+}  // namespace engine

@@ -2,26 +2,22 @@
 
 #include <new>
 
-#include "engine/responders.h"
+#include "core/playback_state.h"
 #include "engine/result_codes.h"
-#include "plugin/plugin_state.h"
 
-namespace rma {
-namespace {
-constexpr WPARAM kHostStopCommand = 40047;
-}
+namespace engine {
 
-HRESULT ErrorSink::ErrorOccurred(UINT8, ULONG32 code, ULONG32, const char* userString,
+HRESULT ErrorSink::ErrorOccurred(rma::UINT8, rma::ULONG32 code, rma::ULONG32, const char* userString,
                                  const char*) noexcept {
     char message[kErrorMessageCapacity];
     FormatErrorMessage(code, userString, message);
-    HWND host = g_module.hMainWindow;
+    HWND host = core::g_module.hMainWindow;
     MessageBoxA(host, message, "Error", MB_OK | MB_ICONERROR);
-    SetPlaybackState(StateFailed);
-    PostMessageA(host, WM_COMMAND, kHostStopCommand, 0);
-    return kOk;
+    core::SetPlaybackState(core::StateFailed);
+    PostMessageA(host, WM_COMMAND, winamp::kStopCommand, 0);
+    return rma::kOk;
 }
 
-IRMAErrorSink* NewErrorSink() noexcept { return new (std::nothrow) ErrorSink(); }
+rma::IRMAErrorSink* NewErrorSink() noexcept { return new (std::nothrow) ErrorSink(); }
 
-}  // namespace rma
+}  // namespace engine

@@ -2,15 +2,17 @@
 // marks playback failed and asks the host to stop.
 #pragma once
 
-#include "engine/ref_counted.h"
+#include "core/com_object.h"
 
-namespace rma {
+namespace engine {
 
-class ErrorSink final : public RefCounted<IRMAErrorSink, IID_IRMAErrorSink> {
+class ErrorSink final : public core::ComObject<rma::IRMAErrorSink> {
 public:
-    HRESULT STDMETHODCALLTYPE ErrorOccurred(UINT8 severity, ULONG32 code, ULONG32 userCode,
-                                            const char* userString,
-                                            const char* moreInfoUrl) noexcept override;
+    HRESULT STDMETHODCALLTYPE ErrorOccurred(rma::UINT8 severity, rma::ULONG32 code, rma::ULONG32 userCode,
+                                            const char* userString, const char* moreInfoUrl) noexcept override;
 };
 
-}  // namespace rma
+// A new sink with a reference count of 0, or null without memory.
+rma::IRMAErrorSink* NewErrorSink() noexcept;
+
+}  // namespace engine

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <iterator>
 
-namespace rma {
+namespace engine {
 namespace {
 
 struct CodeText {
@@ -179,4 +179,4 @@ void FormatErrorMessage(std::uint32_t code, const char* userString,
     }
 }
 
-}  // namespace rma
+}  // namespace engine

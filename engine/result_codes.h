@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace rma {
+namespace engine {
 
 // Room ResultCodeText needs: the longest text (55 characters) and a terminator.
 constexpr std::size_t kResultTextCapacity = 56;
@@ -25,4 +25,4 @@ std::size_t ResultCodeCount() noexcept;
 void FormatErrorMessage(std::uint32_t code, const char* userString,
                         char (&message)[kErrorMessageCapacity]) noexcept;
 
-}  // namespace rma
+}  // namespace engine

@@ -2,17 +2,22 @@
 
 #include <new>
 
-#include "engine/responders.h"
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
+#include "core/trace.h"
 
-namespace rma {
+namespace engine {
+
+using namespace rma;
+using core::ComPtr;
+using core::g_module;
+using core::g_state;
+
 namespace {
 
 // Visible, resizable, captioned; no child flag, so the window is top-level
 // and owned by its parent.
 constexpr UINT32 kVideoWindowStyle = WS_VISIBLE | WS_CLIPCHILDREN | WS_OVERLAPPEDWINDOW;
 static_assert(kVideoWindowStyle == 0x12CF0000, "video window style");
-constexpr HRESULT kOutOfMemory = static_cast<HRESULT>(0x8007000E);
 
 // The engine matches renderers to sites by these names: "playto" becomes the
 // site's "channel", failing that "name" becomes its "LayoutGroup".
@@ -29,7 +34,7 @@ void CopyNamingProperty(IRMAValues* request, IRMAValues* site) noexcept {
 
 }  // namespace
 
-SiteSupplier::SiteSupplier(IRMAPlayer* player) noexcept {
+SiteSupplier::SiteSupplier(rma::IRMAPlayer* player) noexcept {
     if (!player) return;
     player->QueryInterface(IID_IRMASiteManager, siteManager_.put_void());
     player->QueryInterface(IID_IRMACommonClassFactory, classFactory_.put_void());
@@ -116,7 +121,7 @@ void SiteSupplier::RetireSite(IRMASite* site) noexcept {
     site->Release();
 }
 
-IRMASiteSupplier* NewSiteSupplier(IRMAPlayer* player) noexcept {
+rma::IRMASiteSupplier* NewSiteSupplier(rma::IRMAPlayer* player) noexcept {
     return new (std::nothrow) SiteSupplier(player);
 }
 
@@ -127,4 +132,4 @@ void DestroyVideoSite() noexcept {
     site->Release();
 }
 
-}  // namespace rma
+}  // namespace engine

@@ -3,23 +3,26 @@
 // top-level "Video Window" owned by the host window, at its top-right corner.
 #pragma once
 
-#include "engine/rma.h"
-#include "engine/com_ptr.h"
-#include "engine/ref_counted.h"
+#include "core/com_object.h"
+#include "core/com_ptr.h"
 #include "engine/site_table.h"
 
-namespace rma {
+namespace engine {
 
-class SiteSupplier final : public RefCounted<IRMASiteSupplier, IID_IRMASiteSupplier> {
+using rma::IRMASiteWindowed;
+using rma::IRMAValues;
+using rma::UINT32;
+
+class SiteSupplier final : public core::ComObject<rma::IRMASiteSupplier> {
 public:
-    explicit SiteSupplier(IRMAPlayer* player) noexcept;
+    explicit SiteSupplier(rma::IRMAPlayer* player) noexcept;
     ~SiteSupplier() override;
 
     HRESULT STDMETHODCALLTYPE SitesNeeded(UINT32 requestId,
                                           IRMAValues* siteProperties) noexcept override;
     HRESULT STDMETHODCALLTYPE SitesNotNeeded(UINT32 requestId) noexcept override;
-    HRESULT STDMETHODCALLTYPE BeginChangeLayout() noexcept override { return kOk; }
-    HRESULT STDMETHODCALLTYPE DoneChangeLayout() noexcept override { return kOk; }
+    HRESULT STDMETHODCALLTYPE BeginChangeLayout() noexcept override { return rma::kOk; }
+    HRESULT STDMETHODCALLTYPE DoneChangeLayout() noexcept override { return rma::kOk; }
 
     const SiteTable& SitesForTesting() const noexcept { return sites_; }
 
@@ -29,10 +32,16 @@ private:
     // Unregisters a recorded site, destroys its window and drops the table's reference.
     void RetireSite(IRMASite* site) noexcept;
 
-    ComPtr<IRMASiteManager> siteManager_;
-    ComPtr<IRMACommonClassFactory> classFactory_;
-    ComPtr<IRMAPlayer> player_;
+    core::ComPtr<rma::IRMASiteManager> siteManager_;
+    core::ComPtr<rma::IRMACommonClassFactory> classFactory_;
+    core::ComPtr<rma::IRMAPlayer> player_;
     SiteTable sites_;
 };
 
-}  // namespace rma
+// A new supplier with a reference count of 0, or null without memory.
+rma::IRMASiteSupplier* NewSiteSupplier(rma::IRMAPlayer* player) noexcept;
+
+// Destroys the video site that the latest SitesNeeded created, if any.
+void DestroyVideoSite() noexcept;
+
+}  // namespace engine

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-namespace rma {
+namespace engine {
 
 SiteTable::~SiteTable() {
     delete[] keys_;
@@ -66,4 +66,4 @@ IRMASite* SiteTable::PopLast() noexcept {
     return values_[--count_];
 }
 
-}  // namespace rma
+}  // namespace engine

@@ -6,8 +6,12 @@
 #include <cstdint>
 
 namespace rma {
-
 struct IRMASite;
+}
+
+namespace engine {
+
+using rma::IRMASite;
 
 class SiteTable {
 public:
@@ -46,4 +50,4 @@ private:
     std::int32_t capacity_ = 0;
 };
 
-}  // namespace rma
+}  // namespace engine

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "mediainfo/media_info.h"
+namespace mediainfo {
 
 void ReverseBytes(unsigned char* buffer, int count) noexcept {
     for (int i = 0; i < count / 2; ++i) {
@@ -11,8 +11,6 @@ void ReverseBytes(unsigned char* buffer, int count) noexcept {
         buffer[count - 1 - i] = swapped;
     }
 }
-
-namespace mediainfo {
 namespace {
 
 constexpr unsigned char kRealMediaSignature[4] = {'.', 'R', 'M', 'F'};

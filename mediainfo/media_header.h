@@ -21,6 +21,9 @@ protected:
     ~ByteSource() = default;
 };
 
+// Reverses the order of `count` bytes in place (big-endian to host order).
+void ReverseBytes(unsigned char* buffer, int count) noexcept;
+
 // The default title: the name after its last backslash, cut to fit the
 // title buffer.
 void CopyDefaultTitle(const char* name, char* title) noexcept;

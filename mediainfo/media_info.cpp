@@ -2,37 +2,34 @@
 
 #include <windows.h>
 
+#include "core/playback_state.h"
+#include "core/unique_any.h"
 #include "mediainfo/media_header.h"
-#include "plugin/plugin_state.h"
 
+namespace mediainfo {
 namespace {
 
 // An open file read at explicit offsets; closed when it goes out of scope,
 // so the host can rename or delete the file right after asking.
-class MediaFile final : public mediainfo::ByteSource {
+class MediaFile final : public ByteSource {
 public:
     explicit MediaFile(const char* name) noexcept
         : handle_(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-    MediaFile(const MediaFile&) = delete;
-    MediaFile& operator=(const MediaFile&) = delete;
-    ~MediaFile() {
-        if (IsOpen()) CloseHandle(handle_);
-    }
 
-    bool IsOpen() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
+    bool IsOpen() const noexcept { return static_cast<bool>(handle_); }
 
     int ReadAt(std::uint32_t offset, unsigned char* buffer, int count) noexcept override {
         // An offset in the request reads there without a separate seek.
         OVERLAPPED at = {};
         at.Offset = offset;
         DWORD read = 0;
-        if (!ReadFile(handle_, buffer, static_cast<DWORD>(count), &read, &at)) return 0;
+        if (!ReadFile(handle_.get(), buffer, static_cast<DWORD>(count), &read, &at)) return 0;
         return static_cast<int>(read);
     }
 
 private:
-    HANDLE handle_;
+    core::UniqueFile handle_;
 };
 
 }  // namespace
@@ -41,13 +38,15 @@ void ReadMediaInfo(const char* file, char* title, int* lengthMs) noexcept {
     const char* name = file;
     if (!name || !*name) {
         // The playing entry: its length is the one playback reports.
-        if (lengthMs) *lengthMs = g_state.lengthMs.load();
+        if (lengthMs) *lengthMs = core::g_state.lengthMs.load();
         lengthMs = nullptr;
-        name = g_state.path;
+        name = core::g_state.path;
     }
-    if (title) mediainfo::CopyDefaultTitle(name, title);
-    if (lengthMs) *lengthMs = mediainfo::kDefaultLengthMs;
+    if (title) CopyDefaultTitle(name, title);
+    if (lengthMs) *lengthMs = kDefaultLengthMs;
 
     MediaFile media(name);
-    if (media.IsOpen()) mediainfo::ReadHeader(media, title, lengthMs);
+    if (media.IsOpen()) ReadHeader(media, title, lengthMs);
 }
+
+}  // namespace mediainfo

@@ -2,11 +2,12 @@
 // read straight from RealMedia and RealAudio file headers.
 #pragma once
 
+namespace mediainfo {
+
 // Answers the host's GetFileInfo.  A null or empty `file` means the playing
 // entry.  `title` is the host's 2048-byte buffer, or null when no title is
 // wanted; `lengthMs` is null when no length is wanted.  Anything that is not
 // a readable RealMedia or RealAudio file gets its name as title and -1000.
 void ReadMediaInfo(const char* file, char* title, int* lengthMs) noexcept;
 
-// Reverses the order of `count` bytes in place (big-endian to host order).
-void ReverseBytes(unsigned char* buffer, int count) noexcept;
+}  // namespace mediainfo

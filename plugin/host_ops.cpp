@@ -3,18 +3,27 @@
 #include <cstring>
 
 #include "audio/output_gate.h"
+#include "core/playback_state.h"
+#include "core/trace.h"
 #include "engine/engine_link.h"
-#include "engine/responders.h"
+#include "engine/site_supplier.h"
 #include "plugin/file_types.h"
+#include "plugin/playback_control.h"
+#include "plugin/playback_thread.h"
 
+namespace plugin {
 namespace {
 
-bool StillStarting(PlaybackState state) { return state == StateStarting; }
-bool StillSeeking(PlaybackState state) { return state == StateSeekRequested || state == StateSeeking; }
+using namespace core;
 
 bool PlaybackThreadRunning() {
     const HANDLE thread = g_threadHandle.load();
     return thread != INVALID_HANDLE_VALUE && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
+}
+
+bool HasPlayer() {
+    const engine::EngineLink* link = engine::CurrentLink();
+    return link && link->Player();
 }
 
 }  // namespace
@@ -42,18 +51,21 @@ void Quit() noexcept {
     }
     if (quitSeen) PostQuitMessage(quitCode);
     StopPlaybackThread();
-    rma::UnloadEngine();
+    engine::UnloadEngine();
 }
 
 int Play(const char* path) noexcept {
-    if (rma::LoadEngine() != 0) return 1;
-    if (GetPlaybackState() != StateIdle) return 1;
+    if (engine::LoadEngine() != 0) return 1;
+    if (GetPlaybackState() != StateIdle) {
+        Trace("Play refused: a playback is still in state %d", static_cast<int>(GetPlaybackState()));
+        return 1;
+    }
     // A path that does not fit, as a path or as the URL made of it, is
     // refused whole: a cut one would play another file.
     char url[MAX_PATH];
     int quiet = 0;
-    if (!path || std::strlen(path) >= sizeof(g_state.path) ||
-        !plugin::FormPlaybackUrl(path, url, sizeof(url), &quiet)) {
+    if (!path || std::strlen(path) >= sizeof(g_state.path) || !FormPlaybackUrl(path, url, sizeof(url), &quiet)) {
+        Trace("Play refused: no path, or one too long to play");
         return 1;
     }
     std::strcpy(g_state.path, path);
@@ -75,30 +87,30 @@ int Play(const char* path) noexcept {
     g_threadHandle.store(thread);
     ResumeThread(thread);
 
-    PumpMessagesWhile(StillStarting);
+    PumpMessagesWhile(IsStarting);
     const PlaybackState state = GetPlaybackState();
     return (state == StateOpened || state == StatePlaying) ? 0 : 1;
 }
 
 void Pause() noexcept {
-    if (g_state.paused.load() == 1 || !g_state.player) return;
+    if (g_state.paused.load() == 1 || !HasPlayer()) return;
     g_state.paused.store(1);
-    rma::PausePlayer();
+    engine::CurrentLink()->PausePlayer();
     g_module.outMod->Pause(1);
 }
 
 void UnPause() noexcept {
-    if (g_state.paused.load() == 0 || !g_state.player) return;
+    if (g_state.paused.load() == 0 || !HasPlayer()) return;
     g_state.paused.store(0);
-    rma::ResumePlayer();
+    engine::CurrentLink()->ResumePlayer();
     g_module.outMod->Pause(0);
 }
 
 int IsPaused() noexcept { return g_state.paused.load(); }
 
 void Stop() noexcept {
-    CloseOutputModule();
-    rma::DestroyVideoSite();
+    audio::CloseOutputModule();
+    engine::DestroyVideoSite();
     StopPlaybackThread();
     SetPlaybackState(StateIdle);
 }
@@ -114,12 +126,14 @@ void SetOutputTime(int timeMs) noexcept {
     // overtaken by this write.
     SetPlaybackState(StateSeekRequested);
     PostPlayerCommand(CmdSeek, timeMs);
-    PumpMessagesWhile(StillSeeking);
+    PumpMessagesWhile(IsSeekPending);
 }
 
 void SetVolume(int volume) noexcept { g_module.outMod->SetVolume(volume); }
 void SetPan(int pan) noexcept { g_module.outMod->SetPan(pan); }
 
-int IsOurFile(const char* name) noexcept { return plugin::IsRealMediaName(name) ? 1 : 0; }
+int IsOurFile(const char* name) noexcept { return IsRealMediaName(name) ? 1 : 0; }
 int InfoBox(const char*, HWND) noexcept { return 0; }
 void EQSet(int, char[10], int) noexcept {}
+
+}  // namespace plugin

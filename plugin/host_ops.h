@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "plugin/plugin_state.h"
+namespace plugin {
 
 void Init() noexcept;
 void Quit() noexcept;
@@ -22,10 +22,4 @@ int IsOurFile(const char* name) noexcept;
 int InfoBox(const char* name, HWND parent) noexcept;
 void EQSet(int on, char data[10], int preamp) noexcept;
 
-// Dispatches the calling thread's messages while `keepWaiting` holds for the
-// playback state.  Returns false when a quit message ended the wait (it is
-// posted again for the caller's own loop).
-bool PumpMessagesWhile(bool (*keepWaiting)(PlaybackState)) noexcept;
-
-// The playback thread's procedure.
-DWORD WINAPI PlaybackThread(void* unused) noexcept;
+}  // namespace plugin

@@ -1,9 +1,13 @@
 // The DLL's face: its entry point and its one export.
 #include <windows.h>
 
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
+
+namespace plugin {
 
 // Start-up work is done in Init and shutdown work in Quit, never here.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
-extern "C" __declspec(dllexport) winamp::In_Module* __cdecl winampGetInModule2() { return &g_module; }
+extern "C" __declspec(dllexport) winamp::In_Module* __cdecl winampGetInModule2() { return &core::g_module; }
+
+}  // namespace plugin

@@ -1,7 +1,9 @@
-#include "plugin/host_ops.h"
+#include "core/playback_state.h"
 #include "mediainfo/media_info.h"
+#include "plugin/host_ops.h"
 #include "ui/about_box.h"
 
+namespace plugin {
 namespace {
 
 char kDescription[] = "Kelvane's RealAudio plugin for Winamp v1.6 (x86)";
@@ -11,10 +13,13 @@ char kFileExtensions[] =
 static_assert(sizeof(kFileExtensions) == 87, "the file-type list is 87 bytes");
 
 }  // namespace
+}  // namespace plugin
+
+using namespace plugin;
 
 // The one module record.  The host writes its handles, callbacks and output
 // module into the zero fields before it calls Init.
-winamp::In_Module g_module = {
+winamp::In_Module core::g_module = {
     winamp::kInModuleVersion,                                    // version
     kDescription,                                                // description
     nullptr,                                                     // hMainWindow: host
@@ -22,11 +27,11 @@ winamp::In_Module g_module = {
     kFileExtensions,                                             // FileExtensions
     1,                                                           // is_seekable
     1,                                                           // UsesOutputPlug: always through outMod
-    [](HWND parent) { Config(parent); },                         // Config
-    [](HWND parent) { About(parent); },                          // About
+    [](HWND parent) { ui::Config(parent); },                     // Config
+    [](HWND parent) { ui::About(parent); },                      // About
     [] { Init(); },                                              // Init
     [] { Quit(); },                                              // Quit
-    [](char* file, char* title, int* lengthMs) { ReadMediaInfo(file, title, lengthMs); },  // GetFileInfo
+    [](char* file, char* title, int* lengthMs) { mediainfo::ReadMediaInfo(file, title, lengthMs); },  // GetFileInfo
     [](char* file, HWND parent) { return InfoBox(file, parent); },  // InfoBox
     [](char* file) { return IsOurFile(file); },                  // IsOurFile
     [](char* file) { return Play(file); },                       // Play

@@ -1,10 +1,15 @@
-#include <windows.h>
+#include "plugin/playback_thread.h"
 
 #include "audio/output_gate.h"
+#include "core/playback_state.h"
+#include "core/trace.h"
+#include "engine/engine_link.h"
 #include "plugin/file_types.h"
-#include "plugin/host_ops.h"
 
+namespace plugin {
 namespace {
+
+using namespace core;
 
 constexpr DWORD kDrainLimitMs = 10000;
 constexpr DWORD kDrainPollMs = 50;
@@ -38,20 +43,22 @@ DWORD WINAPI PlaybackThread(void*) noexcept {
     // right after Play are never refused for want of one.
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
-    rma::IRMAPlayer* player = g_state.player;
+    rma::IRMAPlayer* player = engine::CurrentLink()->Player();
     char url[MAX_PATH];
     int quiet = 1;
-    if (!plugin::FormPlaybackUrl(g_state.path, url, sizeof(url), &quiet)) {
+    if (!FormPlaybackUrl(g_state.path, url, sizeof(url), &quiet)) {
         SetPlaybackState(StateFailed);
         return 0;
     }
     g_state.quietStatus.store(quiet);
-    if (player->OpenURL(url) != 0) {
+    const HRESULT opened = player->OpenURL(url);
+    if (opened != 0) {
+        TraceFailure("OpenURL", opened);
         SetPlaybackState(StateFailed);
         return 0;
     }
     SetPlaybackState(StateOpened);
-    player->Begin();
+    TraceFailure("Begin", player->Begin());
 
     for (;;) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
@@ -69,12 +76,14 @@ DWORD WINAPI PlaybackThread(void*) noexcept {
         }
         if (msg.wParam == CmdSeek) {
             const int target = static_cast<int>(msg.lParam);
-            player->Seek(static_cast<rma::ULONG32>(target));
+            TraceFailure("Seek", player->Seek(static_cast<rma::ULONG32>(target)));
             audio::FlushOutput(target);
         }
     }
     g_playerStopping.store(1);
-    player->Stop();
+    TraceFailure("Stop", player->Stop());
     SetPlaybackState(StateIdle);
     return 0;
 }
+
+}  // namespace plugin

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
 #include "ui/browser.h"
 
 namespace ui {
@@ -54,17 +54,17 @@ void FormatAboutMessage(bool korean, const char* playerVersion, char* message, i
         std::snprintf(message, capacity, kFormatEnglish, kAboutEnglish, kProgramVersion, playerVersion);
 }
 
-}  // namespace ui
-
 void Config(HWND parent) noexcept {
     MessageBoxA(parent, "No configuration.", "Configuration", MB_OK);
 }
 
 void About(HWND parent) noexcept {
-    char version[ui::kRegistryText];
-    if (!ui::ReadClassesRootDefault("Software\\RealNetworks\\RealPlayer\\CurrentVersion", version))
+    char version[kRegistryText];
+    if (!ReadClassesRootDefault("Software\\RealNetworks\\RealPlayer\\CurrentVersion", version))
         std::strcpy(version, "N/A");
-    char message[ui::kMessageText];
-    ui::FormatAboutMessage(g_state.koreanLocale == 1, version, message, sizeof message);
-    if (MessageBoxA(parent, message, "About..!", MB_OKCANCEL) == IDOK) ui::OpenInBrowser(ui::kHomePage);
+    char message[kMessageText];
+    FormatAboutMessage(core::g_state.koreanLocale == 1, version, message, sizeof message);
+    if (MessageBoxA(parent, message, "About..!", MB_OKCANCEL) == IDOK) OpenInBrowser(kHomePage);
 }
+
+}  // namespace ui

@@ -3,12 +3,12 @@
 
 #include <windows.h>
 
+namespace ui {
+
 // Says that there is nothing to configure.
 void Config(HWND parent) noexcept;
 // Shows who made the plug-in and the versions; OK opens the home page.
 void About(HWND parent) noexcept;
-
-namespace ui {
 
 constexpr const char* kHomePage = "http://in-realmedia.invalid/";
 constexpr const char* kProgramVersion = "1.6";

@@ -3,33 +3,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/unique_any.h"
+
 namespace ui {
 namespace {
 
 constexpr int kCommandLine = 512;
 
-class RegistryKey {
-public:
-    RegistryKey() noexcept = default;
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    ~RegistryKey() { if (key_) RegCloseKey(key_); }
-
-    bool Open(HKEY root, const char* subKey) noexcept {
-        return RegOpenKeyA(root, subKey, &key_) == ERROR_SUCCESS;
-    }
-    // Reads the key's default value into a 64-byte buffer.  A value that
-    // does not fit with its terminator counts as missing.
-    bool ReadDefault(char (&text)[kRegistryText]) const noexcept {
-        LONG size = kRegistryText;
-        std::memset(text, 0, sizeof text);
-        if (RegQueryValueA(key_, nullptr, text, &size) != ERROR_SUCCESS) return false;
-        return std::memchr(text, 0, sizeof text) != nullptr;
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
+// Reads the key's default value into a 64-byte buffer.  A value that does
+// not fit with its terminator counts as missing.
+bool ReadDefault(HKEY key, char (&text)[kRegistryText]) noexcept {
+    LONG size = kRegistryText;
+    std::memset(text, 0, sizeof text);
+    if (RegQueryValueA(key, nullptr, text, &size) != ERROR_SUCCESS) return false;
+    return std::memchr(text, 0, sizeof text) != nullptr;
+}
 
 // The program path out of an open command: a quoted command gives the text
 // between its quotes (or to the end when the closing quote is missing); an
@@ -50,8 +38,8 @@ void TakeProgramPath(char* command) noexcept {
 }  // namespace
 
 bool ReadClassesRootDefault(const char* subKey, char (&text)[kRegistryText]) noexcept {
-    RegistryKey key;
-    return key.Open(HKEY_CLASSES_ROOT, subKey) && key.ReadDefault(text);
+    core::UniqueKey key;
+    return RegOpenKeyA(HKEY_CLASSES_ROOT, subKey, key.put()) == ERROR_SUCCESS && ReadDefault(key.get(), text);
 }
 
 int OpenInBrowser(const char* url) noexcept {

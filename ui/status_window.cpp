@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
 
 namespace ui {
+
+using core::g_module;
+using core::g_state;
 
 namespace {
 

@@ -342,7 +342,9 @@ void SimHold(void* object, int kind) {
 void SimDrop(void* object, int kind) {
     if (!object) return;
     InterlockedDecrement(&g_clientRefs[kind]);
-    ((Unknown*)object)->vtbl->Release(object);
+    ULONG left = ((Unknown*)object)->vtbl->Release(object);
+    /* 0 here means the client had already let go of its own reference. */
+    if (kind == REF_CONTEXT) SimLog("Player.ClientContext released %lu", (unsigned long)left);
 }
 
 void* SimQuery(void* object, const GUID* iid, int kind) {

@@ -8,11 +8,17 @@
 
 #include "engine/client_advise_sink.h"
 #include "engine/client_context.h"
-#include "engine/responders.h"
+#include "audio/audio_device.h"
+#include "engine/authentication_manager.h"
+#include "engine/client_advise_sink.h"
+#include "engine/error_sink.h"
+#include "engine/site_supplier.h"
 #include "engine_standins.h"
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
 #include "support/test_support.h"
 #include "ui/status_window.h"
+
+using namespace core;
 
 namespace {
 
@@ -78,7 +84,7 @@ protected:
     void SetUp() override {
         SetPlaybackState(StateIdle);
         host.settings.stopOnMessages = false;
-        sink = rma::NewClientAdviseSink(&player);
+        sink = engine::NewClientAdviseSink(&player);
         ASSERT_NE(sink, nullptr);
         sink->AddRef();
     }
@@ -114,8 +120,8 @@ TEST_F(AdviseSinkTest, RegistersWithThePlayerAndStoresPositionAndLength) {
 TEST_F(AdviseSinkTest, SinkWithoutPlayerHoldsNothing) {
     standins::Player unanswering;
     unanswering.offerPlayer = false;
-    rma::IRMAClientAdviseSink* lone = rma::NewClientAdviseSink(nullptr);
-    rma::IRMAClientAdviseSink* unregistered = rma::NewClientAdviseSink(&unanswering);
+    rma::IRMAClientAdviseSink* lone = engine::NewClientAdviseSink(nullptr);
+    rma::IRMAClientAdviseSink* unregistered = engine::NewClientAdviseSink(&unanswering);
     lone->AddRef();
     unregistered->AddRef();
     EXPECT_TRUE(unanswering.sinks.empty());
@@ -296,7 +302,7 @@ TEST_F(StatusWindowTest, WindowLostWithItsThreadIsCreatedAgain) {
 TEST(ClientContextTest, DelegatesInOrderAndHoldsOneReferenceEach) {
     testsupport::FakeHost host;
     standins::Player player;
-    auto* context = new rma::ClientContext();
+    auto* context = new engine::ClientContext();
     context->AddRef();
     context->CreateResponders(&player);
     ASSERT_EQ(player.sinks.size(), 1u);

@@ -9,10 +9,16 @@
 
 #include "audio/audio_device.h"
 #include "audio/output_gate.h"
-#include "engine/responders.h"
+#include "audio/audio_device.h"
+#include "engine/authentication_manager.h"
+#include "engine/client_advise_sink.h"
+#include "engine/error_sink.h"
+#include "engine/site_supplier.h"
 #include "engine_standins.h"
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
 #include "support/test_support.h"
+
+using namespace core;
 
 namespace {
 
@@ -31,7 +37,7 @@ protected:
     void SetUp() override {
         SetPlaybackState(StateIdle);
         g_state.outputOpen = 0;
-        device = new rma::AudioDevice(&player);
+        device = new audio::AudioDevice(&player);
         device->AddRef();
     }
 
@@ -41,7 +47,7 @@ protected:
         EXPECT_EQ(player.refs(), 1);
         EXPECT_EQ(scheduler.refs(), 1);
         EXPECT_EQ(response.refs(), 1);
-        CloseOutputModule();
+        audio::CloseOutputModule();
         SetPlaybackState(StateIdle);
     }
 
@@ -63,7 +69,7 @@ protected:
     standins::Scheduler scheduler;
     standins::Player player{&scheduler};
     standins::Response response;
-    rma::AudioDevice* device = nullptr;
+    audio::AudioDevice* device = nullptr;
 };
 
 TEST_F(AudioDeviceTest, OpenFeedsTheHostTheFormatFigures) {
@@ -99,7 +105,7 @@ TEST_F(AudioDeviceTest, OpenFeedsTheHostTheFormatFigures) {
     EXPECT_EQ(response.refs(), 1);
     // Close leaves the output open; a later Open of the same device opens it again.
     EXPECT_EQ(g_state.outputOpen.load(), 1);
-    CloseOutputModule();
+    audio::CloseOutputModule();
     rma::AudioFormat small = Format(22050, 1, 8);
     ASSERT_EQ(device->Open(&small, &response), 0);
     EXPECT_EQ(counts.outOpen, 2);
@@ -148,7 +154,7 @@ TEST_F(AudioDeviceTest, StateTableAndResultCodes) {
 }
 
 TEST_F(AudioDeviceTest, DeviceWithoutPlayerCannotOpen) {
-    rma::IRMAAudioDevice* orphan = rma::NewAudioDevice(nullptr);
+    rma::IRMAAudioDevice* orphan = audio::NewAudioDevice(nullptr);
     ASSERT_NE(orphan, nullptr);
     EXPECT_EQ(orphan->AddRef(), 1u);
     rma::AudioFormat format = Format(44100, 2, 16);
@@ -331,9 +337,9 @@ TEST_F(AudioDeviceTest, TimeCallbackChainAndItsCancellations) {
 
     const struct {
         const char* name;
-        HRESULT (STDMETHODCALLTYPE rma::AudioDevice::*cancel)();
-    } cancels[] = {{"Pause", &rma::AudioDevice::Pause}, {"Reset", &rma::AudioDevice::Reset},
-                   {"Drain", &rma::AudioDevice::Drain}};
+        HRESULT (STDMETHODCALLTYPE audio::AudioDevice::*cancel)();
+    } cancels[] = {{"Pause", &audio::AudioDevice::Pause}, {"Reset", &audio::AudioDevice::Reset},
+                   {"Drain", &audio::AudioDevice::Drain}};
     for (const auto& c : cancels) {
         ASSERT_EQ(scheduler.PendingCount(), 1u) << c.name;
         size_t removedBefore = scheduler.removed.size();
@@ -341,7 +347,7 @@ TEST_F(AudioDeviceTest, TimeCallbackChainAndItsCancellations) {
         EXPECT_EQ(scheduler.PendingCount(), 0u) << c.name;
         EXPECT_EQ(scheduler.removed.size(), removedBefore + 1) << c.name;
         EXPECT_EQ(device->CallbackHandleForTesting(), 0u) << c.name;
-        if (c.cancel == &rma::AudioDevice::Pause)
+        if (c.cancel == &audio::AudioDevice::Pause)
             EXPECT_EQ(device->Resume(), 0);
         else
             EXPECT_EQ(Write(Pattern(100)), 0);
@@ -410,7 +416,7 @@ TEST_F(AudioDeviceTest, BothFacesShareOneCount) {
 }
 
 struct PendingWrite {
-    rma::AudioDevice* device;
+    audio::AudioDevice* device;
     rma::AudioData data;
     HRESULT result;
 };
@@ -422,7 +428,7 @@ DWORD WINAPI WriteOnThread(void* param) {
 }
 
 DWORD WINAPI CloseOnThread(void*) {
-    CloseOutputModule();
+    audio::CloseOutputModule();
     return 0;
 }
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/rma.h"
+#include "core/rma.h"
 
 namespace standins {
 

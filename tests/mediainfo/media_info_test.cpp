@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "mediainfo/media_header.h"
 #include "mediainfo/media_info.h"
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
 #include "support/test_support.h"
+
+using namespace core;
 
 namespace {
 
@@ -65,7 +68,7 @@ struct Answer {
 Answer Read(const char* name, bool wantTitle = true, bool wantLength = true) {
     std::vector<char> buffer(kTitleBytes + 64, kGuard);
     Answer a;
-    ReadMediaInfo(name, wantTitle ? buffer.data() : nullptr, wantLength ? &a.lengthMs : nullptr);
+    mediainfo::ReadMediaInfo(name, wantTitle ? buffer.data() : nullptr, wantLength ? &a.lengthMs : nullptr);
     for (size_t i = kTitleBytes; i < buffer.size(); ++i) a.guardIntact &= buffer[i] == kGuard;
     if (wantTitle) a.title.assign(buffer.data(), strnlen(buffer.data(), kTitleBytes));
     else a.title.assign(buffer.begin(), buffer.begin() + kTitleBytes);
@@ -235,14 +238,14 @@ TEST(HostEndToEnd, HostsimInfoPrintsEveryGeneratedFilesAnswer) {
 
 TEST(ReverseBytes, ReversesInPlaceAndLeavesShortBuffersAlone) {
     unsigned char four[] = {0x00, 0x00, 0x01, 0xF4};
-    ReverseBytes(four, 4);
+    mediainfo::ReverseBytes(four, 4);
     EXPECT_EQ(0, std::memcmp(four, "\xF4\x01\x00\x00", 4));
     unsigned char odd[] = {1, 2, 3, 4, 5};
-    ReverseBytes(odd, 5);
+    mediainfo::ReverseBytes(odd, 5);
     EXPECT_EQ(0, std::memcmp(odd, "\x05\x04\x03\x02\x01", 5));
     unsigned char one[] = {7, 8};
-    ReverseBytes(one, 1);
-    ReverseBytes(one, 0);
+    mediainfo::ReverseBytes(one, 1);
+    mediainfo::ReverseBytes(one, 0);
     EXPECT_EQ(one[0], 7);
     EXPECT_EQ(one[1], 8);
 }

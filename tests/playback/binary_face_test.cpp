@@ -10,8 +10,11 @@
 #include <string>
 
 #include "plugin/file_types.h"
-#include "plugin/winamp.h"
+#include "core/winamp.h"
+#include "core/playback_state.h"
 #include "support/test_support.h"
+
+using namespace core;
 
 namespace {
 

@@ -4,16 +4,20 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "plugin/host_ops.h"
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
 #include "support/test_support.h"
+
+using namespace core;
 
 namespace {
 
 using testsupport::FakeHost;
+using testsupport::LinkPart;
 using testsupport::MessageBoxWatcher;
 using testsupport::PumpUntil;
 using testsupport::SimEngine;
@@ -58,12 +62,12 @@ protected:
 
 TEST_F(Playback, FirstPlayBuildsTheLinkAndLaterPlaysReuseIt) {
     ASSERT_EQ(Play(wav), 0);
-    EXPECT_NE(g_state.engineLibrary, nullptr);
-    EXPECT_NE(g_state.player, nullptr);
-    EXPECT_NE(g_state.audioDevice, nullptr);
-    EXPECT_NE(g_state.clientContext, nullptr);
-    EXPECT_NE(g_state.errorSinkControl, nullptr);
-    EXPECT_NE(g_state.errorSink, nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::Library), nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::Player), nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::AudioDevice), nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::Context), nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::ErrorSinkControl), nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::ErrorSink), nullptr);
     EXPECT_TRUE(engine().LogHas("Player.OpenURL file:" + wav)) << engine().Log();
     EXPECT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Begin"); }));
     EXPECT_TRUE(engine().LogHas("ErrorSinkControl.AddErrorSink 0 6"));
@@ -95,7 +99,18 @@ TEST_F(Playback, MissingLibraryWarnsAndEveryPlayTriesAgain) {
     auto box = boxes.Boxes()[0];
     if (IsKoreanRun()) {
         EXPECT_EQ(box.caption, "\xBF\xC0\xB7\xF9");
-        EXPECT_EQ(box.text.rfind("\xB8\xAE\xBE\xF3 \xC7\xC3\xB7\xB9\xC0\xCC\xBE\xEE", 0), 0u) << box.text;
+        // "리얼 플레이어가 설치되어있지 않거나 제대로 설정되지 않았습니다.", "최신 버전의
+        // 리얼 플레이러를 설치하시기 바랍니다.", "확인을 누르면 CNet의 리얼플레이어
+        // 다운로드 페이지로 갈 것입니다." in code page 949.
+        EXPECT_EQ(box.text,
+                  "\xB8\xAE\xBE\xF3 \xC7\xC3\xB7\xB9\xC0\xCC\xBE\xEE\xB0\xA1 \xBC\xB3\xC4\xA1\xB5\xC7\xBE\xEE"
+                  "\xC0\xD6\xC1\xF6 \xBE\xCA\xB0\xC5\xB3\xAA \xC1\xA6\xB4\xEB\xB7\xCE \xBC\xB3\xC1\xA4\xB5\xC7"
+                  "\xC1\xF6 \xBE\xCA\xBE\xD2\xBD\xC0\xB4\xCF\xB4\xD9.\r\n"
+                  "\xC3\xD6\xBD\xC5 \xB9\xF6\xC0\xFC\xC0\xC7 \xB8\xAE\xBE\xF3 \xC7\xC3\xB7\xB9\xC0\xCC\xB7\xAF"
+                  "\xB8\xA6 \xBC\xB3\xC4\xA1\xC7\xCF\xBD\xC3\xB1\xE2 \xB9\xD9\xB6\xF8\xB4\xCF\xB4\xD9.\r\n\r\n"
+                  "\xC8\xAE\xC0\xCE\xC0\xBB \xB4\xA9\xB8\xA3\xB8\xE9 CNet\xC0\xC7 \xB8\xAE\xBE\xF3\xC7\xC3\xB7\xB9"
+                  "\xC0\xCC\xBE\xEE \xB4\xD9\xBF\xEE\xB7\xCE\xB5\xE5 \xC6\xE4\xC0\xCC\xC1\xF6\xB7\xCE \xB0\xA5 "
+                  "\xB0\xCD\xC0\xD4\xB4\xCF\xB4\xD9.");
     } else {
         EXPECT_EQ(box.caption, "Error");
         EXPECT_EQ(box.text,
@@ -106,7 +121,7 @@ TEST_F(Playback, MissingLibraryWarnsAndEveryPlayTriesAgain) {
     EXPECT_EQ(box.owner, host->window());
     EXPECT_TRUE(box.hasIcon);
     EXPECT_EQ(box.buttons, 2);
-    EXPECT_EQ(g_state.engineLibrary, nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::Library), nullptr);
     EXPECT_EQ(GetPlaybackState(), StateIdle);
 
     EXPECT_EQ(Play(wav), 1);
@@ -123,15 +138,15 @@ TEST_F(Playback, RegistryValueWithoutRoomForTheFileNameIsNeverCut) {
     boxes.SetAnswer(IDCANCEL);
     EXPECT_EQ(Play(wav), 1);
     EXPECT_TRUE(boxes.WaitForCount(1));
-    EXPECT_EQ(g_state.engineLibrary, nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::Library), nullptr);
 }
 
 TEST_F(Playback, MissingExportFailsSilentlyAndIsLookedUpAgain) {
     testsupport::SetEngineDirectory(testsupport::BinDir() + "\\noexport\\");
     boxes.Clear();
     EXPECT_EQ(Play(wav), 1);
-    EXPECT_NE(g_state.engineLibrary, nullptr);
-    EXPECT_EQ(g_state.engine, nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::Library), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::Engine), nullptr);
     EXPECT_EQ(Play(wav), 1);
     testsupport::PumpFor(50);
     EXPECT_EQ(boxes.Count(), 0u);
@@ -141,14 +156,14 @@ TEST_F(Playback, MissingExportFailsSilentlyAndIsLookedUpAgain) {
 TEST_F(Playback, FailedCreationsKeepWhatStandsAndRetryTheRest) {
     engine().Control("fail CreateEngine 0x80004005");
     EXPECT_EQ(Play(wav), 1);
-    EXPECT_EQ(g_state.engine, nullptr);
-    EXPECT_NE(g_state.createEngine, nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::Engine), nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::CreateEngineExport), nullptr);
 
     engine().Control("reset");
     engine().Control("fail CreatePlayer 0x80004005");
     EXPECT_EQ(Play(wav), 1);
-    EXPECT_NE(g_state.engine, nullptr);
-    EXPECT_EQ(g_state.player, nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::Engine), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::Player), nullptr);
 
     engine().Control("reset");
     EXPECT_EQ(Play(wav), 0);
@@ -160,12 +175,12 @@ TEST_F(Playback, FailedCreationsKeepWhatStandsAndRetryTheRest) {
 TEST_F(Playback, RefusedAudioDeviceIsDroppedAndTriedAgain) {
     engine().Control("fail Replace 0x80004005");
     EXPECT_EQ(Play(wav), 0);
-    EXPECT_EQ(g_state.audioDevice, nullptr);
-    EXPECT_NE(g_state.clientContext, nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::AudioDevice), nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::Context), nullptr);
     g_module.Stop();
     engine().Control("reset");
     EXPECT_EQ(Play(wav), 0);
-    EXPECT_NE(g_state.audioDevice, nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::AudioDevice), nullptr);
     EXPECT_EQ(engine().CountInLog("DeviceManager.Replace"), 1);
     g_module.Stop();
 }
@@ -173,7 +188,7 @@ TEST_F(Playback, RefusedAudioDeviceIsDroppedAndTriedAgain) {
 TEST_F(Playback, EngineWithoutDeviceManagerKeepsTheDeviceUninstalled) {
     engine().Control("hide AudioDeviceManager");
     EXPECT_EQ(Play(wav), 0);
-    EXPECT_NE(g_state.audioDevice, nullptr);
+    EXPECT_NE(LinkPart(&engine::EngineLink::AudioDevice), nullptr);
     g_module.Stop();
     EXPECT_EQ(Play(wav), 0);
     EXPECT_EQ(engine().CountInLog("DeviceManager.Replace"), 0);
@@ -183,14 +198,69 @@ TEST_F(Playback, EngineWithoutDeviceManagerKeepsTheDeviceUninstalled) {
 TEST_F(Playback, PlayerWithoutErrorSinkControlStillPlays) {
     engine().Control("hide ErrorSinkControl");
     EXPECT_EQ(Play(wav), 0);
-    EXPECT_EQ(g_state.errorSinkControl, nullptr);
-    EXPECT_EQ(g_state.errorSink, nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::ErrorSinkControl), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::ErrorSink), nullptr);
     g_module.Stop();
 }
 
 TEST_F(Playback, QuitWithoutAnyPlayTouchesNothing) {
     host->QuitNow();
     EXPECT_EQ(engine().Log(), "");
+}
+
+// The link comes down last part first.  The player lets go of the client
+// context during ClosePlayer; "released 0" shows that the link had dropped
+// its own reference before.
+TEST_F(Playback, QuitTakesTheEngineLinkDownInOrder) {
+    ASSERT_EQ(Play(wav), 0);
+    g_module.Stop();
+    engine().Control("reset");
+    host->QuitNow();
+    const std::string log = engine().Log();
+    const char* const steps[] = {"ErrorSinkControl.RemoveErrorSink", "DeviceManager.Remove", "Engine.ClosePlayer",
+                                 "Player.ClientContext released 0", "CloseEngine"};
+    size_t previous = 0;
+    for (const char* step : steps) {
+        const size_t at = log.find(step);
+        ASSERT_NE(at, std::string::npos) << step << " missing from:\n" << log;
+        EXPECT_GE(at, previous) << step << " out of order in:\n" << log;
+        previous = at;
+    }
+    EXPECT_EQ(engine::CurrentLink(), nullptr);
+    EXPECT_EQ(engine().Query("engines"), 0);
+}
+
+namespace {
+std::atomic<int> g_appMessages{0};
+LRESULT CALLBACK CountAppMessages(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP + 7) ++g_appMessages;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+}  // namespace
+
+// Quit serves what waits in the host thread's queue, and a quit request
+// among it stays for the host's own message loop.
+TEST_F(Playback, QuitDispatchesWaitingMessagesAndLeavesTheQuitToTheHost) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = CountAppMessages;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "QuitQueueProbe";
+    RegisterClassA(&windowClass);
+    HWND probe = CreateWindowA("QuitQueueProbe", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(probe, nullptr);
+
+    g_appMessages = 0;
+    PostMessageA(probe, WM_APP + 7, 0, 0);
+    PostQuitMessage(42);
+    PostMessageA(probe, WM_APP + 7, 0, 0);
+    host->QuitNow();
+
+    EXPECT_EQ(g_appMessages.load(), 2);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+    EXPECT_EQ(msg.wParam, 42u);
+    DestroyWindow(probe);
 }
 
 // ---- playback control ---------------------------------------------------------

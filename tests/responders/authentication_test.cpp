@@ -1,16 +1,20 @@
 // The authentication manager, and the identity every responder answers with.
 #include <gtest/gtest.h>
 
-#include "engine/rma.h"
-#include "engine/com_ptr.h"
-#include "engine/responders.h"
+#include "core/rma.h"
+#include "core/com_ptr.h"
+#include "audio/audio_device.h"
+#include "engine/authentication_manager.h"
+#include "engine/client_advise_sink.h"
+#include "engine/error_sink.h"
+#include "engine/site_supplier.h"
 #include "stand_in_engine.h"
 
 namespace {
 
 TEST(AuthenticationManager, DeclinesEachRequestAtOnceWithTheResponsesOwnResult) {
     standin::World world;
-    rma::ComPtr<rma::IRMAAuthenticationManager> manager(rma::NewAuthenticationManager());
+    core::ComPtr<rma::IRMAAuthenticationManager> manager(engine::NewAuthenticationManager());
     ASSERT_TRUE(manager);
     standin::Response* response = world.NewResponse();
     auto* face = standin::As<rma::IRMAAuthenticationManagerResponse>(response->face);
@@ -51,12 +55,12 @@ void ExpectIdentity(Interface* made, const GUID& own, const GUID& other) {
 }
 
 TEST(Responders, AnswerOnlyTheirOwnIds) {
-    ExpectIdentity(rma::NewErrorSink(), rma::IID_IRMAErrorSink, rma::IID_IRMAErrorSinkControl);
-    ExpectIdentity(rma::NewAuthenticationManager(), rma::IID_IRMAAuthenticationManager,
+    ExpectIdentity(engine::NewErrorSink(), rma::IID_IRMAErrorSink, rma::IID_IRMAErrorSinkControl);
+    ExpectIdentity(engine::NewAuthenticationManager(), rma::IID_IRMAAuthenticationManager,
                    rma::IID_IRMAAuthenticationManagerResponse);
     standin::World world;
     world.hideSiteManager = world.hideClassFactory = true;
-    ExpectIdentity(rma::NewSiteSupplier(standin::As<rma::IRMAPlayer>(world.player.face)),
+    ExpectIdentity(engine::NewSiteSupplier(standin::As<rma::IRMAPlayer>(world.player.face)),
                    rma::IID_IRMASiteSupplier, rma::IID_IRMASiteManager);
     world.ExpectBalanced();
 }

@@ -7,8 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
 #include "support/test_support.h"
+
+using namespace core;
 
 namespace {
 

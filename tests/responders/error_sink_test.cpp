@@ -5,11 +5,17 @@
 #include <cstdint>
 #include <thread>
 
-#include "engine/rma.h"
-#include "engine/com_ptr.h"
-#include "engine/responders.h"
-#include "plugin/plugin_state.h"
+#include "core/rma.h"
+#include "core/com_ptr.h"
+#include "audio/audio_device.h"
+#include "engine/authentication_manager.h"
+#include "engine/client_advise_sink.h"
+#include "engine/error_sink.h"
+#include "engine/site_supplier.h"
+#include "core/playback_state.h"
 #include "support/test_support.h"
+
+using namespace core;
 
 namespace {
 
@@ -38,7 +44,7 @@ protected:
 
     testsupport::FakeHost host;
     testsupport::MessageBoxWatcher watcher;
-    rma::ComPtr<rma::IRMAErrorSink> sink{rma::NewErrorSink()};
+    core::ComPtr<rma::IRMAErrorSink> sink{engine::NewErrorSink()};
 };
 
 TEST_F(ErrorSinkTest, EachReportShowsOneBoxThenFailsAndStopsOnce) {

@@ -63,11 +63,11 @@ const Expected kTable[] = {
 
 // Looks a code up into the smallest buffer callers may pass, with guard bytes behind it.
 std::string Lookup(std::uint32_t code) {
-    char buffer[rma::kResultTextCapacity + 8];
+    char buffer[engine::kResultTextCapacity + 8];
     std::memset(buffer, 0x7F, sizeof(buffer));
-    const char* result = rma::ResultCodeText(code, buffer);
+    const char* result = engine::ResultCodeText(code, buffer);
     EXPECT_EQ(result, buffer);
-    for (size_t i = rma::kResultTextCapacity; i < sizeof(buffer); ++i) {
+    for (size_t i = engine::kResultTextCapacity; i < sizeof(buffer); ++i) {
         EXPECT_EQ(buffer[i], 0x7F) << "text of " << std::hex << code << " overran the buffer";
     }
     return buffer;
@@ -75,7 +75,7 @@ std::string Lookup(std::uint32_t code) {
 
 TEST(ResultCodes, EveryCodeHasItsExactText) {
     ASSERT_EQ(std::size(kTable), 116u);
-    EXPECT_EQ(rma::ResultCodeCount(), 116u);
+    EXPECT_EQ(engine::ResultCodeCount(), 116u);
     for (const Expected& entry : kTable) {
         EXPECT_EQ(Lookup(entry.code), entry.text) << std::hex << entry.code;
     }
@@ -90,29 +90,29 @@ TEST(ResultCodes, CodesOutsideTheTableAreUnknown) {
 }
 
 TEST(ErrorMessage, UserStringFollowsOnItsOwnLineAndIsCutToFit) {
-    char message[rma::kErrorMessageCapacity];
-    rma::FormatErrorMessage(0x80040089, nullptr, message);
+    char message[engine::kErrorMessageCapacity];
+    engine::FormatErrorMessage(0x80040089, nullptr, message);
     EXPECT_STREQ(message, "File not found");
-    rma::FormatErrorMessage(0x80040089, "", message);
+    engine::FormatErrorMessage(0x80040089, "", message);
     EXPECT_STREQ(message, "File not found");
-    rma::FormatErrorMessage(0x80040089, "C:\\music\\a.rm", message);
+    engine::FormatErrorMessage(0x80040089, "C:\\music\\a.rm", message);
     EXPECT_STREQ(message, "File not found\r\nC:\\music\\a.rm");
 
     // The longest text and a 454-character user string fill the buffer exactly.
     const char* longest = "The server is too higher version that it can't support.";
     std::string fits(454, 'u');
-    rma::FormatErrorMessage(0x800400C1, fits.c_str(), message);
+    engine::FormatErrorMessage(0x800400C1, fits.c_str(), message);
     EXPECT_EQ(std::string(message), std::string(longest) + "\r\n" + fits);
 
     struct {
-        char message[rma::kErrorMessageCapacity];
+        char message[engine::kErrorMessageCapacity];
         char guard[16];
     } guarded;
     std::memset(guarded.guard, 0x7F, sizeof(guarded.guard));
     std::string tooLong(2000, 'x');
-    rma::FormatErrorMessage(0x8004004D, tooLong.c_str(), guarded.message);
+    engine::FormatErrorMessage(0x8004004D, tooLong.c_str(), guarded.message);
     std::string shown = guarded.message;
-    EXPECT_EQ(shown.size(), rma::kErrorMessageCapacity - 1);
+    EXPECT_EQ(shown.size(), engine::kErrorMessageCapacity - 1);
     EXPECT_EQ(shown.substr(0, 38), "Connection to server is disconnected\r\n");
     for (char c : guarded.guard) EXPECT_EQ(c, 0x7F);
 }

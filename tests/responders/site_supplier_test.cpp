@@ -4,14 +4,20 @@
 #include <string>
 #include <vector>
 
-#include "engine/rma.h"
-#include "engine/com_ptr.h"
-#include "engine/responders.h"
+#include "core/rma.h"
+#include "core/com_ptr.h"
+#include "audio/audio_device.h"
+#include "engine/authentication_manager.h"
+#include "engine/client_advise_sink.h"
+#include "engine/error_sink.h"
 #include "engine/site_supplier.h"
-#include "plugin/plugin_state.h"
+#include "engine/site_supplier.h"
+#include "core/playback_state.h"
 #include "stand_in_engine.h"
 #include "support/test_support.h"
 #include "ui/status_window.h"
+
+using namespace core;
 
 namespace {
 
@@ -24,8 +30,8 @@ std::string Caption(HWND window) {
     return text;
 }
 
-rma::ComPtr<rma::IRMASiteSupplier> MakeSupplier(standin::World& world) {
-    return rma::ComPtr<rma::IRMASiteSupplier>(rma::NewSiteSupplier(As<rma::IRMAPlayer>(world.player.face)));
+core::ComPtr<rma::IRMASiteSupplier> MakeSupplier(standin::World& world) {
+    return core::ComPtr<rma::IRMASiteSupplier>(engine::NewSiteSupplier(As<rma::IRMAPlayer>(world.player.face)));
 }
 
 HRESULT Need(rma::IRMASiteSupplier* supplier, standin::World& world, UINT32 id,
@@ -34,7 +40,7 @@ HRESULT Need(rma::IRMASiteSupplier* supplier, standin::World& world, UINT32 id,
 }
 
 std::int32_t RecordedSites(rma::IRMASiteSupplier* supplier) {
-    return static_cast<rma::SiteSupplier*>(supplier)->SitesForTesting().Count();
+    return static_cast<engine::SiteSupplier*>(supplier)->SitesForTesting().Count();
 }
 
 class SiteSupplierTest : public ::testing::Test {
@@ -98,11 +104,11 @@ TEST_F(SiteSupplierTest, OpensOwnedVideoWindowAtHostTopRightThenEngineAndStopEnd
     EXPECT_EQ(site.refs, 1);
     EXPECT_EQ(supplier->SitesNotNeeded(7), rma::kInvalidArg);
 
-    rma::DestroyVideoSite();
+    engine::DestroyVideoSite();
     EXPECT_EQ(site.destroys, 2);
     EXPECT_EQ(site.refs, 0);
     EXPECT_EQ(g_state.videoWindow.load(), window) << "the handle is kept after the window is gone";
-    rma::DestroyVideoSite();
+    engine::DestroyVideoSite();
     EXPECT_EQ(site.destroys, 2);
 }
 
@@ -112,7 +118,7 @@ TEST_F(SiteSupplierTest, StopBeforeEngineAndNamingFallbacks) {
     standin::Site& named = *world.sites[0];
     EXPECT_EQ(named.properties, (std::map<std::string, std::string>{{"LayoutGroup", "main"}}));
 
-    rma::DestroyVideoSite();
+    engine::DestroyVideoSite();
     EXPECT_FALSE(IsWindow(named.window));
     EXPECT_EQ(named.refs, 1);
     EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
@@ -126,7 +132,7 @@ TEST_F(SiteSupplierTest, StopBeforeEngineAndNamingFallbacks) {
                                     "AddSite 2", "Create 2"}));
     EXPECT_TRUE(world.sites[1]->properties.empty());
     EXPECT_TRUE(IsWindowVisible(world.sites[1]->window));
-    rma::DestroyVideoSite();
+    engine::DestroyVideoSite();
     EXPECT_EQ(supplier->SitesNotNeeded(2), 0);
 }
 
@@ -180,8 +186,8 @@ TEST_F(SiteSupplierTest, WithoutFactoryOrManagerOrPropertiesNothingIsCreated) {
         }
         partial.ExpectBalanced();
     }
-    rma::DestroyVideoSite();
-    EXPECT_EQ(rma::NewSiteSupplier(nullptr)->Release(), 0u) << "a supplier without a player";
+    engine::DestroyVideoSite();
+    EXPECT_EQ(engine::NewSiteSupplier(nullptr)->Release(), 0u) << "a supplier without a player";
 }
 
 TEST_F(SiteSupplierTest, SecondRequestTakesOverStopsReferenceAndTheOlderStaysRecorded) {
@@ -198,7 +204,7 @@ TEST_F(SiteSupplierTest, SecondRequestTakesOverStopsReferenceAndTheOlderStaysRec
     EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
     EXPECT_FALSE(IsWindow(older.window));
     EXPECT_TRUE(IsWindow(newer.window));
-    rma::DestroyVideoSite();
+    engine::DestroyVideoSite();
     EXPECT_EQ(supplier->SitesNotNeeded(2), 0);
 }
 
@@ -212,14 +218,14 @@ TEST_F(SiteSupplierTest, RepeatedRequestIdRetiresTheSiteItReplaces) {
     EXPECT_FALSE(IsWindow(world.sites[0]->window));
     EXPECT_EQ(supplier->SitesNotNeeded(5), 0);
     EXPECT_EQ(world.Count("RemoveSite 2"), 1);
-    rma::DestroyVideoSite();
+    engine::DestroyVideoSite();
 }
 
 TEST_F(SiteSupplierTest, DestructionRetiresTheSitesStillRecorded) {
     auto supplier = MakeSupplier(world);
     ASSERT_EQ(Need(supplier.get(), world, 1, {}), 0);
     ASSERT_EQ(Need(supplier.get(), world, 2, {}), 0);
-    rma::DestroyVideoSite();
+    engine::DestroyVideoSite();
     supplier.reset();
     EXPECT_EQ(world.Count("RemoveSite 1"), 1);
     EXPECT_EQ(world.Count("RemoveSite 2"), 1);
@@ -240,7 +246,7 @@ TEST_F(SiteSupplierTest, StatusCaptionMovesIntoTheVisibleVideoWindowAndBack) {
     EXPECT_EQ(g_state.statusWindow.load(), nullptr);
 
     // Once the video window is gone the caption goes back to the status window.
-    rma::DestroyVideoSite();
+    engine::DestroyVideoSite();
     ui::ShowStatusText("Contacting example.com");
     status = g_state.statusWindow.load();
     ASSERT_NE(status, nullptr);

@@ -9,7 +9,7 @@ namespace {
 
 rma::IRMASite* SiteNo(std::uintptr_t n) { return reinterpret_cast<rma::IRMASite*>(n * 16); }
 
-void ExpectEntries(const rma::SiteTable& table, std::initializer_list<std::uint32_t> ids) {
+void ExpectEntries(const engine::SiteTable& table, std::initializer_list<std::uint32_t> ids) {
     ASSERT_EQ(table.Count(), static_cast<std::int32_t>(ids.size()));
     std::int32_t i = 0;
     for (std::uint32_t id : ids) {
@@ -19,12 +19,12 @@ void ExpectEntries(const rma::SiteTable& table, std::initializer_list<std::uint3
     }
 }
 
-bool Insert(rma::SiteTable& table, std::uint32_t id, rma::IRMASite* site, rma::IRMASite** replaced) {
+bool Insert(engine::SiteTable& table, std::uint32_t id, rma::IRMASite* site, rma::IRMASite** replaced) {
     return table.Insert(id, site, replaced);
 }
 
 TEST(SiteTable, GrowsByTenKeepingOrder) {
-    rma::SiteTable table;
+    engine::SiteTable table;
     rma::IRMASite* replaced = SiteNo(999);
     EXPECT_EQ(table.Find(1), nullptr);
     EXPECT_EQ(table.Capacity(), 0);
@@ -41,7 +41,7 @@ TEST(SiteTable, GrowsByTenKeepingOrder) {
 }
 
 TEST(SiteTable, EraseKeepsTheOthersPairedAndInOrder) {
-    rma::SiteTable table;
+    engine::SiteTable table;
     rma::IRMASite* replaced = nullptr;
     for (std::uint32_t id : {7u, 8u, 9u}) Insert(table, id, SiteNo(id), &replaced);
     table.Erase(8);
@@ -61,7 +61,7 @@ TEST(SiteTable, EraseKeepsTheOthersPairedAndInOrder) {
 }
 
 TEST(SiteTable, RepeatedIdReplacesInPlaceAndHandsBackTheOldSite) {
-    rma::SiteTable table;
+    engine::SiteTable table;
     rma::IRMASite* replaced = nullptr;
     for (std::uint32_t id : {1u, 2u, 3u}) Insert(table, id, SiteNo(id), &replaced);
     ASSERT_TRUE(Insert(table, 2, SiteNo(50), &replaced));

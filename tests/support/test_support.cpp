@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "plugin/host_ops.h"
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
+
+using namespace core;
 
 namespace testsupport {
 
@@ -410,13 +412,14 @@ int SimEngine::Query(const std::string& what) { return query_ ? query_(what.c_st
 void ExpectCleanPluginState() {
     EXPECT_EQ(g_state.playbackState.load(), StateIdle);
     EXPECT_EQ(g_threadHandle.load(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(g_state.engineLibrary, nullptr);
-    EXPECT_EQ(g_state.engine, nullptr);
-    EXPECT_EQ(g_state.player, nullptr);
-    EXPECT_EQ(g_state.clientContext, nullptr);
-    EXPECT_EQ(g_state.audioDevice, nullptr);
-    EXPECT_EQ(g_state.errorSink, nullptr);
-    EXPECT_EQ(g_state.errorSinkControl, nullptr);
+    EXPECT_EQ(engine::CurrentLink(), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::Library), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::Engine), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::Player), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::Context), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::AudioDevice), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::ErrorSink), nullptr);
+    EXPECT_EQ(LinkPart(&engine::EngineLink::ErrorSinkControl), nullptr);
 }
 
 }  // namespace testsupport

@@ -12,7 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine_link.h"
+
 namespace testsupport {
+
+// One part of the engine link (Player, Engine, Library, ...), or null when
+// there is no link: the form the tests read the link's state in.
+template <class T>
+T LinkPart(T (engine::EngineLink::*part)() const noexcept) {
+    const engine::EngineLink* link = engine::CurrentLink();
+    return link ? (link->*part)() : T{};
+}
 
 // Directory of the running test executable (build/bin), without a trailing separator.
 std::string BinDir();

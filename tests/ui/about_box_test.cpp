@@ -11,10 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "plugin/plugin_state.h"
+#include "core/playback_state.h"
 #include "support/test_support.h"
 #include "ui/about_box.h"
 #include "ui/browser.h"
+
+using namespace core;
 
 namespace {
 
@@ -120,7 +122,7 @@ TEST(Locale, WineReportsTheLocaleThisRunIsFor) {
 TEST_F(Boxes, ConfigBoxSaysThereIsNothingToConfigure) {
     EXPECT_EQ(g_state.koreanLocale, KoreanRun() ? 1 : 0);
     testsupport::MessageBoxWatcher watcher(IDOK);
-    Config(host_.window());
+    ui::Config(host_.window());
     ASSERT_EQ(watcher.Count(), 1u);
     testsupport::SeenBox box = watcher.Boxes()[0];
     EXPECT_EQ(box.caption, "Configuration");
@@ -132,7 +134,7 @@ TEST_F(Boxes, ConfigBoxSaysThereIsNothingToConfigure) {
 
 TEST_F(Boxes, AboutBoxCancelShowsTheTextsAndStartsNothing) {
     testsupport::MessageBoxWatcher watcher(IDCANCEL);
-    About(host_.window());
+    ui::About(host_.window());
     ASSERT_EQ(watcher.Count(), 1u);
     testsupport::SeenBox box = watcher.Boxes()[0];
     EXPECT_EQ(box.caption, "About..!");
@@ -155,7 +157,7 @@ TEST_F(Boxes, AboutBoxCancelShowsTheTextsAndStartsNothing) {
 TEST_F(Boxes, AboutBoxOkOpensTheHomePageWithTheRegisteredVersion) {
     testsupport::SetClassesRootDefault(kVersionKey, "6.0.12.1040");
     testsupport::MessageBoxWatcher watcher(IDOK);
-    About(host_.window());
+    ui::About(host_.window());
     ASSERT_EQ(watcher.Count(), 1u);
     EXPECT_EQ(watcher.Boxes()[0].text, AboutText("6.0.12.1040"));
     std::vector<std::string> starts = WaitForStarts(1);
@@ -166,7 +168,7 @@ TEST_F(Boxes, AboutBoxOkOpensTheHomePageWithTheRegisteredVersion) {
 TEST_F(Boxes, AboutBoxShowsNotAvailableForAVersionThatDoesNotFit) {
     testsupport::SetClassesRootDefault(kVersionKey, std::string(64, '9').c_str());
     testsupport::MessageBoxWatcher watcher(IDCANCEL);
-    About(host_.window());
+    ui::About(host_.window());
     ASSERT_EQ(watcher.Count(), 1u);
     EXPECT_EQ(watcher.Boxes()[0].text, AboutText("N/A"));
 
@@ -174,9 +176,31 @@ TEST_F(Boxes, AboutBoxShowsNotAvailableForAVersionThatDoesNotFit) {
     std::string longest(63, '7');
     testsupport::SetClassesRootDefault(kVersionKey, longest.c_str());
     watcher.Clear();
-    About(host_.window());
+    ui::About(host_.window());
     ASSERT_EQ(watcher.Count(), 1u);
     EXPECT_EQ(watcher.Boxes()[0].text, AboutText(longest.c_str()));
+}
+
+// The warning about a missing engine leads to the download page on OK and
+// starts nothing on Cancel, in either language.
+TEST_F(Boxes, MissingEngineBoxOkOpensTheDownloadPage) {
+    testsupport::SetEngineDirectory("C:\\no-realplayer-here\\");
+    char path[] = "C:\\song.rm";
+    {
+        testsupport::MessageBoxWatcher watcher(IDCANCEL);
+        EXPECT_EQ(core::g_module.Play(path), 1);
+        ASSERT_EQ(watcher.Count(), 1u);
+        EXPECT_EQ(watcher.Boxes()[0].caption, KoreanRun() ? "\xBF\xC0\xB7\xF9" : "Error");
+    }
+    ExpectNothingStartedBefore();
+
+    testsupport::MessageBoxWatcher watcher(IDOK);
+    EXPECT_EQ(core::g_module.Play(path), 1);
+    ASSERT_EQ(watcher.Count(), 1u);
+    std::vector<std::string> starts = WaitForStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[1], std::string("flags=41 show=10 \"") + kBrowser +
+                             "\" http://download.cnet.com/windows/realplayer/");
 }
 
 TEST_F(Boxes, BrowserStartsWithTheQuotedPathAndTheUrlButNotTheCommandsOptions) {

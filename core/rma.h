@@ -60,10 +60,12 @@ inline bool SameId(const GUID& a, const GUID& b) {
 // Result codes the plug-in produces or tests for.
 inline constexpr HRESULT32 kOk = 0;
 inline constexpr HRESULT32 kNoInterface = static_cast<HRESULT32>(0x80004002);
+inline constexpr HRESULT32 kPointer = static_cast<HRESULT32>(0x80004003);
 inline constexpr HRESULT32 kFail = static_cast<HRESULT32>(0x80004005);
 inline constexpr HRESULT32 kUnexpected = static_cast<HRESULT32>(0x80040009);
 inline constexpr HRESULT32 kFileNotFound = static_cast<HRESULT32>(0x80040089);
 inline constexpr HRESULT32 kNotAuthorized = static_cast<HRESULT32>(0x800400CE);
+inline constexpr HRESULT32 kOutOfMemory = static_cast<HRESULT32>(0x8007000E);
 inline constexpr HRESULT32 kInvalidArg = static_cast<HRESULT32>(0x80070057);
 
 // Records shared with the engine.  Layouts are fixed by the engine.
@@ -289,5 +291,15 @@ struct IRMASiteSupplier : IUnknown {
 // The engine library's two exports, looked up by these plain names.
 using CreateEngineFn = HRESULT32(STDMETHODCALLTYPE*)(IRMAClientEngine** engine);
 using CloseEngineFn = HRESULT32(STDMETHODCALLTYPE*)(IRMAClientEngine* engine);
+
+// The id each interface answers to, for objects that list their interfaces
+// as template arguments.
+template <class Interface> inline constexpr const GUID& InterfaceId = IID_Unknown;
+template <> inline constexpr const GUID& InterfaceId<IRMACallback> = IID_IRMACallback;
+template <> inline constexpr const GUID& InterfaceId<IRMAAudioDevice> = IID_IRMAAudioDevice;
+template <> inline constexpr const GUID& InterfaceId<IRMAErrorSink> = IID_IRMAErrorSink;
+template <> inline constexpr const GUID& InterfaceId<IRMAClientAdviseSink> = IID_IRMAClientAdviseSink;
+template <> inline constexpr const GUID& InterfaceId<IRMASiteSupplier> = IID_IRMASiteSupplier;
+template <> inline constexpr const GUID& InterfaceId<IRMAAuthenticationManager> = IID_IRMAAuthenticationManager;
 
 }  // namespace rma

@@ -4,7 +4,9 @@
 
 #include <utility>
 
-namespace rma {
+#include "core/rma.h"
+
+namespace core {
 
 template <class T>
 class ComPtr {
@@ -36,7 +38,7 @@ public:
     // QueryInterface into another smart pointer; returns the engine's result.
     template <class U>
     long query(const GUID& id, ComPtr<U>& out) const noexcept {
-        if (!p_) { out.reset(); return static_cast<long>(0x80004003); }
+        if (!p_) { out.reset(); return rma::kPointer; }
         return p_->QueryInterface(id, out.put_void());
     }
 
@@ -50,4 +52,4 @@ void ReleaseAndClear(T*& field) noexcept {
     if (T* p = std::exchange(field, nullptr)) p->Release();
 }
 
-}  // namespace rma
+}  // namespace core

@@ -1,6 +1,8 @@
-// The plug-in's globals, shared by the host's thread, the playback thread and
-// the engine's threads without a lock.  Fields that more than one thread
-// touches are 32-bit std::atomic: the same layout as plain words, no data race.
+// The plug-in's shared playback state, read and written by the host's
+// thread, the playback thread and the engine's threads without a lock.
+// Fields that more than one thread touches are 32-bit std::atomic: the same
+// layout as plain words, no data race.  The engine's objects are not here:
+// the engine link owns them.
 #pragma once
 
 #include <windows.h>
@@ -8,10 +10,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "engine/rma.h"
-#include "plugin/winamp.h"
+#include "core/rma.h"
+#include "core/winamp.h"
 
-namespace rma { class ClientContext; }
+namespace core {
 
 enum PlaybackState : std::int32_t {
     StateIdle = 0,
@@ -23,6 +25,17 @@ enum PlaybackState : std::int32_t {
     StateFailed = 128,
 };
 
+// The states grouped as the code tests them.
+// Play waits while the playback thread has not opened the URL yet.
+constexpr bool IsStarting(PlaybackState state) noexcept { return state == StateStarting; }
+// SetOutputTime waits from its request until the engine has finished seeking.
+constexpr bool IsSeekPending(PlaybackState state) noexcept {
+    return state == StateSeekRequested || state == StateSeeking;
+}
+// Audio flows to the host: playing, or seeking within a playing presentation
+// (the 0x10 group of the state codes).
+constexpr bool IsAudioFlowing(PlaybackState state) noexcept { return (state & 0xF0) == 0x10; }
+
 // Thread message to the playback thread; wParam is the command, lParam its argument.
 constexpr UINT PlayerCommandMessage = WM_USER + 139;  // 1163
 enum PlayerCommand : int { CmdStop = 1, CmdStreamEnded = 2, CmdSeek = 3 };
@@ -32,7 +45,7 @@ constexpr int kPathCapacity = 261;  // 260 characters and a terminator
 struct PluginState {
     std::atomic<HWND> statusWindow;          // status caption window
     std::atomic<HWND> videoWindow;           // the video site's window; never cleared
-    std::atomic<rma::IRMASiteWindowed*> videoSite;
+    std::atomic<rma::IRMASiteWindowed*> videoSite;  // the newest video site, for Stop to destroy
     std::atomic<std::int32_t> lengthMs;
     char path[kPathCapacity];                // file or URL being played
     std::atomic<std::int32_t> paused;
@@ -42,15 +55,6 @@ struct PluginState {
     std::atomic<std::int32_t> playbackState; // written only through SetPlaybackState
     std::int32_t koreanLocale;
     std::atomic<DWORD> threadId;             // the playback thread's id
-    rma::CreateEngineFn createEngine;
-    rma::CloseEngineFn closeEngine;
-    rma::ClientContext* clientContext;
-    rma::IRMAPlayer* player;
-    rma::IRMAClientEngine* engine;
-    rma::IRMAErrorSink* errorSink;
-    rma::IRMAErrorSinkControl* errorSinkControl;
-    HMODULE engineLibrary;
-    rma::IRMAAudioDevice* audioDevice;
 };
 static_assert(sizeof(std::atomic<std::int32_t>) == 4 && std::atomic<std::int32_t>::is_always_lock_free,
               "shared fields stay plain 32-bit words");
@@ -66,7 +70,9 @@ extern std::atomic<HANDLE> g_threadHandle;
 // turn into a Stop command that would reach the host during the next Play.
 extern std::atomic<std::int32_t> g_playerStopping;
 
-// The module record the host reads and fills.
+// The module record the host reads and fills.  It is defined beside the
+// host operations it names (plugin/module_record.cpp); every floor reads the
+// host's fields (main window, callbacks, output module) from it.
 extern winamp::In_Module g_module;
 
 // The one place that writes g_state.playbackState.  It also wakes a host
@@ -76,8 +82,12 @@ inline PlaybackState GetPlaybackState() noexcept {
     return static_cast<PlaybackState>(g_state.playbackState.load());
 }
 
+// A host thread announces that it waits for the state to change, so that
+// SetPlaybackState wakes it; returns the waiter it replaces, to be restored.
+DWORD ExchangeStateWaiter(DWORD threadId) noexcept;
+
 // Posts a player command to the playback thread: up to ten attempts 100 ms
 // apart, then the command is dropped.
 void PostPlayerCommand(int command, int argument) noexcept;
-// Ends the playback thread (5000 ms, then forced) and forgets it.
-void StopPlaybackThread() noexcept;
+
+}  // namespace core
