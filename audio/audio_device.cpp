@@ -54,6 +54,7 @@ ComPtr<IRMAAudioDeviceResponse> AudioDevice::CurrentResponse() noexcept {
 }
 
 HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* response) noexcept {
+    EngineCallScope inside;
     if (opened_) return kOk;
     if (HoldsResponse() || !player_) return kUnexpected;
     if (!response || !format) return kInvalidArg;
@@ -64,6 +65,8 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
               static_cast<unsigned long>(format->samplesPerSec));
         return kInvalidArg;
     }
+    // The playback this Open belongs to; a Stop from now on makes it stale.
+    const std::uint32_t generation = CurrentGeneration();
 
     {
         std::lock_guard<std::mutex> lock(responseLock_);
@@ -75,7 +78,13 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
     int latency;
     {
         OutputAccess output;
-        output.Rearm();
+        // Once Stop has begun closing, the output stays shut until the next
+        // Play: a late Open of the stopped playback must not open it again.
+        if (!output.open() || !IsCurrentGeneration(generation)) {
+            Trace("device Open refused: its playback has been stopped");
+            TakeResponse().reset();
+            return kUnexpected;
+        }
         winamp::Out_Module* outMod = g_module.outMod;
         latency = outMod->Open(static_cast<int>(pcm.samplesPerSec), pcm.channels, pcm.bitsPerSample, 0, 0);
         if (latency >= 0) {
@@ -88,18 +97,20 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         }
     }
     if (latency < 0) {
-        SetPlaybackState(StateFailed);
-        PostPlayerCommand(CmdStop, 0);
+        SetPlaybackStateFor(generation, StateFailed);
+        PostPlayerCommand(generation, CmdStop, 0);
         // Let go of the response so the next Play can open the device again.
         TakeResponse().reset();
-        MessageBoxA(g_module.hMainWindow, "Could not open output module", "Error opening module", MB_ICONERROR);
+        ShowPlaybackBox("Could not open output module", "Error opening module", MB_ICONERROR);
         // The host still shows a playback that has been given up: tell it to
         // stop.  Posted only once the box is gone, so the host's Stop does
-        // not wait on a thread held by the box.
-        PostMessageA(g_module.hMainWindow, WM_COMMAND, winamp::kStopCommand, 0);
+        // not wait on a thread held by the box, and only while that playback
+        // is still the current one: a Stop meanwhile has done it already.
+        if (IsCurrentGeneration(generation))
+            PostMessageA(g_module.hMainWindow, WM_COMMAND, winamp::kStopCommand, 0);
         return 1;
     }
-    SetPlaybackState(StatePlaying);
+    SetPlaybackStateFor(generation, StatePlaying);
     firstWrite_ = 1;
     opened_ = 1;
     return kOk;
@@ -115,20 +126,24 @@ HRESULT AudioDevice::Close(BOOL32 flush) noexcept {
 
 HRESULT AudioDevice::Resume() noexcept {
     if (!opened_ || !paused_) return kUnexpected;
-    ScheduleTimeCallback();
-    if (callbackHandle_ == 0) return kFail;
     paused_ = 0;
+    if (!ScheduleTimeCallback()) {
+        paused_ = 1;
+        return kFail;
+    }
     return kOk;
 }
 
 HRESULT AudioDevice::Pause() noexcept {
     if (!opened_ || paused_) return kUnexpected;
-    CancelTimeCallback();
+    // Marked first, so that a callback running now does not enter the next.
     paused_ = 1;
+    CancelTimeCallback();
     return kOk;
 }
 
 HRESULT AudioDevice::Write(const AudioData* data) noexcept {
+    EngineCallScope inside;
     if (!data) return kInvalidArg;
     if (!opened_) return kUnexpected;
     if (!HoldsResponse()) return kFail;
@@ -220,29 +235,44 @@ HRESULT AudioDevice::GetCurrentAudioTime(ULONG32* timeMs) noexcept {
 }
 
 HRESULT AudioDevice::Func() noexcept {
+    EngineCallScope inside;
     callbackHandle_ = 0;
     // After a Close without flush the response is gone: the chain ends here.
     ComPtr<IRMAAudioDeviceResponse> response = CurrentResponse();
     if (!response) return kOk;
     response->OnTimeSync(OutputTimeMs());
-    ScheduleTimeCallback();
+    // Pause cuts the chain; a callback already running when it did must not
+    // enter the next one.
+    if (!paused_) ScheduleTimeCallback();
     return kOk;
 }
 
-void AudioDevice::ScheduleTimeCallback() noexcept {
-    if (callbackHandle_ != 0) return;
+bool AudioDevice::ScheduleTimeCallback() noexcept {
+    // Claimed in one step: Write, Resume and Func may race here, and only
+    // one of them may enter a callback.
+    ULONG32 expected = 0;
+    if (!callbackHandle_.compare_exchange_strong(expected, kEnteringCallback)) return true;
     ComPtr<rma::IRMAScheduler> scheduler;
-    if (player_.query(rma::IID_IRMAScheduler, scheduler) != kOk || !scheduler) return;
-    callbackHandle_ = scheduler->RelativeEnter(static_cast<rma::IRMACallback*>(this), granularityMs_);
+    if (player_.query(rma::IID_IRMAScheduler, scheduler) != kOk || !scheduler) {
+        callbackHandle_ = 0;
+        return false;
+    }
+    const ULONG32 handle = scheduler->RelativeEnter(static_cast<rma::IRMACallback*>(this), granularityMs_);
+    expected = kEnteringCallback;
+    // A cancel while the callback was being entered wants none.
+    if (!callbackHandle_.compare_exchange_strong(expected, handle)) {
+        scheduler->Remove(handle);
+        return false;
+    }
+    return handle != 0;
 }
 
 void AudioDevice::CancelTimeCallback() noexcept {
-    ULONG32 handle = callbackHandle_;
-    if (handle == 0) return;
+    const ULONG32 handle = callbackHandle_.exchange(0);
+    if (handle == 0 || handle == kEnteringCallback) return;
     ComPtr<rma::IRMAScheduler> scheduler;
     if (player_.query(rma::IID_IRMAScheduler, scheduler) != kOk || !scheduler) return;
     scheduler->Remove(handle);
-    callbackHandle_ = 0;
 }
 
 }  // namespace audio

@@ -59,7 +59,8 @@ private:
     void PassToHost(char* block, int length) noexcept;
     char* DspBuffer(int bytes) noexcept;
     ULONG32 OutputTimeMs() noexcept;
-    void ScheduleTimeCallback() noexcept;
+    // Enters the time callback unless one is pending; false when none could be.
+    bool ScheduleTimeCallback() noexcept;
     void CancelTimeCallback() noexcept;
 
     core::ComPtr<IRMAAudioDeviceResponse> response_;
@@ -68,6 +69,9 @@ private:
     std::atomic<std::int32_t> opened_{0};
     AudioFormat format_{};
     core::ComPtr<rma::IRMAPlayer> player_;
+    // The scheduler's handle of the pending time callback; 0 for none, or
+    // kEnteringCallback while one thread is entering it.
+    static constexpr ULONG32 kEnteringCallback = 0xFFFFFFFFu;
     std::atomic<ULONG32> callbackHandle_{0};
     std::atomic<std::int32_t> firstWrite_{0};
     std::atomic<ULONG32> granularityMs_{100};

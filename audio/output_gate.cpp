@@ -39,7 +39,10 @@ OutputAccess::~OutputAccess() { g_outputLock.unlock(); }
 
 bool OutputAccess::open() const noexcept { return g_closing == 0; }
 
-void OutputAccess::Rearm() noexcept { g_closing = 0; }
+void ReopenOutputGate() noexcept {
+    std::lock_guard<std::mutex> lock(g_outputLock);
+    g_closing = 0;
+}
 
 bool OutputAccess::WaitForRoom(int bytes) noexcept {
     // The lock is owned by this object; adopt it for the wait and hand it back.
@@ -58,7 +61,14 @@ bool OutputAccess::WaitForRoom(int bytes) noexcept {
 
 void FlushOutput(int timeMs) noexcept {
     std::lock_guard<std::mutex> lock(g_outputLock);
-    if (g_module.outMod) g_module.outMod->Flush(timeMs);
+    if (g_closing == 0 && g_module.outMod) g_module.outMod->Flush(timeMs);
+}
+
+Playout ProbePlayout() noexcept {
+    std::lock_guard<std::mutex> lock(g_outputLock);
+    if (g_closing != 0 || !g_module.outMod) return Playout::Closed;
+    g_module.outMod->CanWrite();
+    return g_module.outMod->IsPlaying() ? Playout::Playing : Playout::Done;
 }
 
 }  // namespace audio

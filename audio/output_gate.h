@@ -25,16 +25,22 @@ public:
 
     // False once closing has begun: no output-module call may be made then.
     bool open() const noexcept;
-    // Lets output calls through again; the device's Open does this.
-    void Rearm() noexcept;
     // Polls the output module's CanWrite every 20 ms, with the lock released
     // between polls, until it reports at least `bytes`.  Returns false when
     // closing began meanwhile.
     bool WaitForRoom(int bytes) noexcept;
 };
 
+// Lets output calls through again: Play does this for its new playback.
+void ReopenOutputGate() noexcept;
+
 // Flushes the output module to `timeMs` (a seek began), serialised with
-// Stop's closing of it.
+// Stop's closing of it; nothing once closing has begun.
 void FlushOutput(int timeMs) noexcept;
+
+// One look at the output at the end of a stream: CanWrite, then IsPlaying,
+// unless closing has begun.
+enum class Playout { Closed, Playing, Done };
+Playout ProbePlayout() noexcept;
 
 }  // namespace audio

@@ -59,7 +59,7 @@ struct Scheduler : Quiet<rma::IRMAScheduler> {
     rma::ULONG32 STDMETHODCALLTYPE RelativeEnter(rma::IRMACallback*, rma::UINT32) override { return 1; }
     rma::ULONG32 STDMETHODCALLTYPE AbsoluteEnter(rma::IRMACallback*, rma::Timeval) override { return 1; }
     HRESULT STDMETHODCALLTYPE Remove(rma::ULONG32) override { return 0; }
-    rma::Timeval STDMETHODCALLTYPE GetCurrentSchedulerTime() override { return {}; }
+    rma::Timeval* STDMETHODCALLTYPE GetCurrentSchedulerTime(rma::Timeval* result) override { return result; }
 };
 
 struct Player : Quiet<rma::IRMAPlayer> {

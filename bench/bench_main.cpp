@@ -73,7 +73,7 @@ void BenchTrackChange(const std::string& wav) {
     for (int i = 0; i < kRounds; ++i) {
         const int stopsBefore = host.counts.stopCalls.load();
         const double start = NowMs();
-        PostPlayerCommand(CmdStreamEnded, 0);
+        PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
         PumpUntil([&] { return host.counts.stopCalls.load() > stopsBefore; }, 20000);
         Play(wav);
         samples.push_back(NowMs() - start);

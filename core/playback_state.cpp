@@ -1,49 +1,196 @@
 #include "core/playback_state.h"
 
+#include <mutex>
+#include <string_view>
+
 #include "core/trace.h"
 
 namespace core {
 
 PluginState g_state{};
 std::atomic<HANDLE> g_threadHandle{INVALID_HANDLE_VALUE};
-std::atomic<std::int32_t> g_playerStopping{0};
 
 namespace {
+
+// Makes the generation's advance and the generation-checked state writes
+// one step each; never held across a call out of the plug-in.
+std::mutex g_stateLock;
+std::atomic<std::uint32_t> g_generation{0};
+std::atomic<std::uint32_t> g_begunGeneration{0};
+std::atomic<std::uint32_t> g_stoppingGeneration{0};
 
 // The host thread currently waiting for a state change, or 0.
 std::atomic<DWORD> g_waitingThread{0};
 
+// The playback thread with the generation it serves.
+std::mutex g_threadLock;
+std::uint32_t g_threadGeneration = 0;
+
 constexpr int kPostAttempts = 10;
 constexpr DWORD kPostRetryMs = 100;
+
+std::atomic<int> g_engineCallsInside{0};
+
+// Threads that have a playback box up.
+constexpr int kBoxSlots = 8;
+std::mutex g_boxLock;
+DWORD g_boxThreads[kBoxSlots] = {};
+std::atomic<int> g_boxesShowing{0};
 
 bool ThreadHasEnded(HANDLE thread) {
     return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
 }
 
-}  // namespace
-
-void SetPlaybackState(PlaybackState state) noexcept {
+void StoreState(PlaybackState state) {
     g_state.playbackState.store(state);
     // A waiting host thread may be blocked in GetMessage on a quiet queue:
     // give it a message so it looks at the state again.
     if (DWORD waiter = g_waitingThread.load()) PostThreadMessageA(waiter, WM_NULL, 0, 0);
 }
 
-DWORD ExchangeStateWaiter(DWORD threadId) noexcept { return g_waitingThread.exchange(threadId); }
-
-void PostPlayerCommand(int command, int argument) noexcept {
-    const HANDLE thread = g_threadHandle.load();
-    if (thread == INVALID_HANDLE_VALUE) return;
+// Posts with retries; `generation` null means the thread is taken and the
+// command goes to it whatever comes after.
+void PostWithRetries(DWORD id, HANDLE handle, const std::uint32_t* generation, int command, int argument) {
     for (int attempt = 0; attempt < kPostAttempts; ++attempt) {
-        if (PostThreadMessageA(g_state.threadId.load(), PlayerCommandMessage, static_cast<WPARAM>(command),
+        if (generation && !IsCurrentGeneration(*generation)) {
+            Trace("player command %d dropped: its playback has ended", command);
+            return;
+        }
+        if (PostThreadMessageA(id, PlayerCommandMessage, static_cast<WPARAM>(command),
                                static_cast<LPARAM>(argument))) {
             return;
         }
         // A thread that has ended will never take the command.
-        if (ThreadHasEnded(thread)) return;
+        if (ThreadHasEnded(handle)) return;
         Sleep(kPostRetryMs);
     }
     Trace("player command %d dropped after %d attempts", command, kPostAttempts);
+}
+
+BOOL CALLBACK CloseBoxWindow(HWND window, LPARAM) {
+    char className[16] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (std::string_view(className) == "#32770") PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return TRUE;
+}
+
+}  // namespace
+
+std::uint32_t CurrentGeneration() noexcept { return g_generation.load(); }
+
+std::uint32_t NewGeneration() noexcept {
+    std::lock_guard<std::mutex> lock(g_stateLock);
+    return g_generation.fetch_add(1) + 1;
+}
+
+void MarkPlayerBegun(std::uint32_t generation) noexcept { g_begunGeneration.store(generation); }
+void MarkPlayerStopping(std::uint32_t generation) noexcept { g_stoppingGeneration.store(generation); }
+bool PlayerBegunFor(std::uint32_t generation) noexcept {
+    return IsCurrentGeneration(generation) && g_begunGeneration.load() == generation &&
+           g_stoppingGeneration.load() != generation;
+}
+
+void SetPlaybackState(PlaybackState state) noexcept {
+    std::lock_guard<std::mutex> lock(g_stateLock);
+    StoreState(state);
+}
+
+bool SetPlaybackStateFor(std::uint32_t generation, PlaybackState state) noexcept {
+    std::lock_guard<std::mutex> lock(g_stateLock);
+    if (g_generation.load() != generation) return false;
+    StoreState(state);
+    return true;
+}
+
+namespace {
+bool StoreWhilePlaying(std::uint32_t generation, PlaybackState state) {
+    std::lock_guard<std::mutex> lock(g_stateLock);
+    if (g_generation.load() != generation || GetPlaybackState() == StateIdle) return false;
+    StoreState(state);
+    return true;
+}
+}  // namespace
+
+bool SetSeekStateFor(std::uint32_t generation, PlaybackState state) noexcept {
+    return StoreWhilePlaying(generation, state);
+}
+
+bool FailPlayback(std::uint32_t generation) noexcept { return StoreWhilePlaying(generation, StateFailed); }
+
+DWORD ExchangeStateWaiter(DWORD threadId) noexcept { return g_waitingThread.exchange(threadId); }
+
+void PublishPlaybackThread(std::uint32_t generation, HANDLE handle, DWORD id) noexcept {
+    std::lock_guard<std::mutex> lock(g_threadLock);
+    g_threadGeneration = generation;
+    g_state.threadId.store(id);
+    g_threadHandle.store(handle);
+}
+
+PlaybackThreadRef TakePlaybackThread() noexcept {
+    std::lock_guard<std::mutex> lock(g_threadLock);
+    PlaybackThreadRef taken{g_threadHandle.exchange(INVALID_HANDLE_VALUE), g_state.threadId.exchange(0)};
+    return taken;
+}
+
+void PostPlayerCommand(std::uint32_t generation, int command, int argument) noexcept {
+    // The handle is duplicated so that Stop may close its own meanwhile.
+    HANDLE handle = nullptr;
+    DWORD id = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_threadLock);
+        const HANDLE thread = g_threadHandle.load();
+        if (thread == INVALID_HANDLE_VALUE) return;
+        if (g_threadGeneration != generation) {
+            Trace("player command %d dropped: its playback has ended", command);
+            return;
+        }
+        if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &handle, SYNCHRONIZE, FALSE, 0))
+            return;
+        id = g_state.threadId.load();
+    }
+    PostWithRetries(id, handle, &generation, command, argument);
+    CloseHandle(handle);
+}
+
+void PostPlayerCommandTo(const PlaybackThreadRef& thread, int command, int argument) noexcept {
+    if (thread.handle == INVALID_HANDLE_VALUE) return;
+    PostWithRetries(thread.id, thread.handle, nullptr, command, argument);
+}
+
+EngineCallScope::EngineCallScope() noexcept { ++g_engineCallsInside; }
+EngineCallScope::~EngineCallScope() { --g_engineCallsInside; }
+int EngineCallsInside() noexcept { return g_engineCallsInside.load(); }
+
+int ShowPlaybackBox(const char* text, const char* caption, UINT style) noexcept {
+    EngineCallScope inside;
+    const DWORD self = GetCurrentThreadId();
+    int slot = -1;
+    {
+        std::lock_guard<std::mutex> lock(g_boxLock);
+        for (int i = 0; i < kBoxSlots && slot < 0; ++i) {
+            if (g_boxThreads[i] == 0) {
+                g_boxThreads[i] = self;
+                slot = i;
+            }
+        }
+    }
+    ++g_boxesShowing;
+    const int answer = MessageBoxA(g_module.hMainWindow, text, caption, style);
+    --g_boxesShowing;
+    if (slot >= 0) {
+        std::lock_guard<std::mutex> lock(g_boxLock);
+        g_boxThreads[slot] = 0;
+    }
+    return answer;
+}
+
+int PlaybackBoxesShowing() noexcept { return g_boxesShowing.load(); }
+
+void ClosePlaybackBoxes() noexcept {
+    std::lock_guard<std::mutex> lock(g_boxLock);
+    for (DWORD thread : g_boxThreads) {
+        if (thread) EnumThreadWindows(thread, CloseBoxWindow, 0);
+    }
 }
 
 }  // namespace core

@@ -62,32 +62,93 @@ static_assert(sizeof(std::atomic<HWND>) == sizeof(HWND), "shared handles stay pl
 
 extern PluginState g_state;
 // The playback thread's handle; INVALID_HANDLE_VALUE whenever there is no
-// thread to stop, which is also its value at load.
+// thread to stop, which is also its value at load.  Written only through
+// PublishPlaybackThread and TakePlaybackThread.
 extern std::atomic<HANDLE> g_threadHandle;
-
-// 1 from the moment the playback thread stops the player until the next
-// Play: the engine's OnStop is then the answer to our own stop, and must not
-// turn into a Stop command that would reach the host during the next Play.
-extern std::atomic<std::int32_t> g_playerStopping;
 
 // The module record the host reads and fills.  It is defined beside the
 // host operations it names (plugin/module_record.cpp); every floor reads the
 // host's fields (main window, callbacks, output module) from it.
 extern winamp::In_Module g_module;
 
-// The one place that writes g_state.playbackState.  It also wakes a host
+// ---- playbacks ---------------------------------------------------------------
+// Every playback has an identity, its generation, advanced by Play and by
+// Stop.  Whatever acts later on behalf of a playback (the playback thread, a
+// posted command, an engine report, a message box's aftermath, a video site)
+// captures the generation when it starts and acts only while it is still
+// current: an event of a playback that has been stopped is dropped, never
+// applied to the next one.
+std::uint32_t CurrentGeneration() noexcept;
+inline bool IsCurrentGeneration(std::uint32_t generation) noexcept {
+    return CurrentGeneration() == generation;
+}
+// A new generation; the one before it is stale from now on.
+std::uint32_t NewGeneration() noexcept;
+
+// The playback thread of `generation` has told the player to begin, and
+// has not yet told it to stop: the engine's reports belong to it.
+void MarkPlayerBegun(std::uint32_t generation) noexcept;
+void MarkPlayerStopping(std::uint32_t generation) noexcept;
+bool PlayerBegunFor(std::uint32_t generation) noexcept;
+
+// ---- the playback state ------------------------------------------------------
+// The one place that writes g_state.playbackState.  Each also wakes a host
 // thread that waits for the state to change (Play, SetOutputTime).
+// Unconditional: for the host thread's own writes.
 void SetPlaybackState(PlaybackState state) noexcept;
+// Writes the state only while `generation` is current; the test and the
+// write are one step with respect to NewGeneration.  False when dropped.
+bool SetPlaybackStateFor(std::uint32_t generation, PlaybackState state) noexcept;
+// A seek report's state (StateSeeking, StatePlaying) for a playback that is
+// current and has not ended (not StateIdle); the same single step.
+bool SetSeekStateFor(std::uint32_t generation, PlaybackState state) noexcept;
+// StateFailed for a playback that is current and has not ended (not
+// StateIdle); the same single step.  False when there is nothing to fail.
+bool FailPlayback(std::uint32_t generation) noexcept;
 inline PlaybackState GetPlaybackState() noexcept {
     return static_cast<PlaybackState>(g_state.playbackState.load());
 }
 
 // A host thread announces that it waits for the state to change, so that
-// SetPlaybackState wakes it; returns the waiter it replaces, to be restored.
+// the writers above wake it; returns the waiter it replaces, to be restored.
 DWORD ExchangeStateWaiter(DWORD threadId) noexcept;
 
-// Posts a player command to the playback thread: up to ten attempts 100 ms
-// apart, then the command is dropped.
-void PostPlayerCommand(int command, int argument) noexcept;
+// ---- the playback thread -----------------------------------------------------
+// Play publishes the thread it started, with its generation; Stop and Quit
+// take it back.  The handle and id always travel together.
+struct PlaybackThreadRef {
+    HANDLE handle;  // INVALID_HANDLE_VALUE: none
+    DWORD id;
+};
+void PublishPlaybackThread(std::uint32_t generation, HANDLE handle, DWORD id) noexcept;
+PlaybackThreadRef TakePlaybackThread() noexcept;
+
+// Posts a player command to the playback thread of `generation`: up to ten
+// attempts 100 ms apart while that generation stays current, then the
+// command is dropped.  A command for a stale generation is dropped at once.
+void PostPlayerCommand(std::uint32_t generation, int command, int argument) noexcept;
+// The same to a thread already taken back (Stop's own CmdStop).
+void PostPlayerCommandTo(const PlaybackThreadRef& thread, int command, int argument) noexcept;
+
+// ---- engine threads inside the plug-in ------------------------------------
+// Counts the engine's threads inside the plug-in's code that may stay long
+// (message boxes, audio device calls), so that the engine is never closed
+// or its library freed under them.
+class EngineCallScope {
+public:
+    EngineCallScope() noexcept;
+    ~EngineCallScope();
+    EngineCallScope(const EngineCallScope&) = delete;
+    EngineCallScope& operator=(const EngineCallScope&) = delete;
+};
+int EngineCallsInside() noexcept;
+
+// A message box owned by the host window, shown on whatever thread reports;
+// while it is up, Stop's wait for the playback thread does not run out,
+// and Quit closes it before the engine goes.
+int ShowPlaybackBox(const char* text, const char* caption, UINT style) noexcept;
+int PlaybackBoxesShowing() noexcept;
+// Asks every box ShowPlaybackBox has up to close (as its close button would).
+void ClosePlaybackBoxes() noexcept;
 
 }  // namespace core

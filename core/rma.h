@@ -242,7 +242,11 @@ struct IRMAScheduler : IUnknown {
     RMA_METHOD_(ULONG32) RelativeEnter(IRMACallback* callback, UINT32 delayMs) = 0;  // 4
     RMA_METHOD_(ULONG32) AbsoluteEnter(IRMACallback* callback, Timeval when) = 0;    // 5
     RMA_METHOD Remove(ULONG32 handle) = 0;                                     // 6
-    RMA_METHOD_(Timeval) GetCurrentSchedulerTime() = 0;                        // 7
+    // The engine's compiler returns this 8-byte record through a hidden
+    // pointer after `this` and hands the pointer back; declared that way so
+    // that no caller can use a by-value form, which GCC would return in
+    // EDX:EAX instead.
+    RMA_METHOD_(Timeval*) GetCurrentSchedulerTime(Timeval* result) = 0;      // 7
 };
 
 struct IRMASiteManager : IUnknown {

@@ -46,26 +46,37 @@ HRESULT ClientAdviseSink::OnPresentationClosed() noexcept { return kOk; }
 HRESULT ClientAdviseSink::OnStatisticsChanged() noexcept { return kOk; }
 
 HRESULT ClientAdviseSink::OnPreSeek(ULONG32, ULONG32 newTimeMs) noexcept {
+    const std::uint32_t generation = CurrentGeneration();
     audio::FlushOutput(static_cast<int>(newTimeMs));
-    SetPlaybackState(StateSeeking);
+    if (!SetSeekStateFor(generation, StateSeeking)) Trace("OnPreSeek after the playback ended: state left alone");
     return kOk;
 }
 
 HRESULT ClientAdviseSink::OnPostSeek(ULONG32, ULONG32) noexcept {
-    SetPlaybackState(StatePlaying);
+    const std::uint32_t generation = CurrentGeneration();
+    if (!SetSeekStateFor(generation, StatePlaying)) Trace("OnPostSeek after the playback ended: state left alone");
     return kOk;
 }
 
 HRESULT ClientAdviseSink::OnStop() noexcept {
-    PlaybackState state = GetPlaybackState();
-    if (g_playerStopping.load()) {
-        // The engine confirms the stop our playback thread asked for.
-    } else if (state == StatePlaying) {
-        PostPlayerCommand(CmdStreamEnded, 0);
+    const std::uint32_t generation = CurrentGeneration();
+    // Only a presentation that the current playback began, and has not
+    // itself stopped, can end: an OnStop that answers our own stop, or
+    // comes from a playback already stopped, is dropped.
+    const PlaybackState state = GetPlaybackState();
+    if (!PlayerBegunFor(generation) || state == StateIdle) {
+        Trace("OnStop not for the current playback: ignored");
     } else {
-        if (state != StateOpened) SetPlaybackState(StateFailed);
-        PostPlayerCommand(CmdStop, 0);
-        PostMessageA(g_module.hMainWindow, WM_COMMAND, winamp::kStopCommand, 0);
+        if (state == StatePlaying || IsSeekPending(state)) {
+            // The end of the presentation, also when a seek was still
+            // pending: the host hears of it as the end of the file.
+            PostPlayerCommand(generation, CmdStreamEnded, 0);
+        } else {
+            if (state != StateOpened) FailPlayback(generation);
+            PostPlayerCommand(generation, CmdStop, 0);
+            if (IsCurrentGeneration(generation))
+                PostMessageA(g_module.hMainWindow, WM_COMMAND, winamp::kStopCommand, 0);
+        }
     }
     ui::HideStatusWindow();
     return kOk;

@@ -159,10 +159,11 @@ int EngineLink::Build() noexcept {
 }
 
 EngineLink::~EngineLink() {
-    if (errorSinkControl_) {
+    // Only the sink that was registered is removed: without one there is
+    // nothing to take back.
+    if (errorSinkControl_ && errorSink_)
         core::TraceFailure("RemoveErrorSink", errorSinkControl_->RemoveErrorSink(errorSink_.get()));
-        errorSinkControl_.reset();
-    }
+    errorSinkControl_.reset();
     errorSink_.reset();
     clientContext_.reset();
     if (audioDevice_) {

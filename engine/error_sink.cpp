@@ -3,6 +3,7 @@
 #include <new>
 
 #include "core/playback_state.h"
+#include "core/trace.h"
 #include "engine/result_codes.h"
 
 namespace engine {
@@ -11,10 +12,15 @@ HRESULT ErrorSink::ErrorOccurred(rma::UINT8, rma::ULONG32 code, rma::ULONG32, co
                                  const char*) noexcept {
     char message[kErrorMessageCapacity];
     FormatErrorMessage(code, userString, message);
-    HWND host = core::g_module.hMainWindow;
-    MessageBoxA(host, message, "Error", MB_OK | MB_ICONERROR);
-    core::SetPlaybackState(core::StateFailed);
-    PostMessageA(host, WM_COMMAND, winamp::kStopCommand, 0);
+    // The playback the error belongs to; the user may stop it, and start
+    // another, while the box is up.
+    const std::uint32_t generation = core::CurrentGeneration();
+    core::ShowPlaybackBox(message, "Error", MB_OK | MB_ICONERROR);
+    if (core::FailPlayback(generation)) {
+        PostMessageA(core::g_module.hMainWindow, WM_COMMAND, winamp::kStopCommand, 0);
+    } else {
+        core::Trace("error 0x%08lX reported after its playback ended", static_cast<unsigned long>(code));
+    }
     return rma::kOk;
 }
 

@@ -51,6 +51,7 @@ SiteSupplier::~SiteSupplier() {
 HRESULT SiteSupplier::SitesNeeded(UINT32 requestId, IRMAValues* siteProperties) noexcept {
     if (!siteProperties) return kInvalidArg;
     if (!classFactory_ || !siteManager_) return kFail;
+    const std::uint32_t generation = core::CurrentGeneration();
 
     ComPtr<IRMASiteWindowed> windowed;
     HRESULT result = classFactory_->CreateInstance(CLSID_IRMASiteWindowed, windowed.put_void());
@@ -59,9 +60,21 @@ HRESULT SiteSupplier::SitesNeeded(UINT32 requestId, IRMAValues* siteProperties) 
 
     // The newest site is the one Stop destroys; a failed one is not kept, and
     // an older one stays reachable through the table until SitesNotNeeded.
-    IRMASiteWindowed* older =
-        g_state.videoSite.exchange(result == kOk ? windowed.detach() : nullptr);
+    IRMASiteWindowed* site = result == kOk ? windowed.detach() : nullptr;
+    IRMASiteWindowed* older = g_state.videoSite.exchange(site);
     if (older) older->Release();
+    // Published first, checked after: a Stop that began meanwhile (it
+    // starts a new generation before it destroys the site) either finds the
+    // site published, or is seen here and the site goes at once.  Whoever
+    // takes it out of the shared field destroys it.
+    if (site && !core::IsCurrentGeneration(generation)) {
+        core::Trace("video site created after its playback stopped: destroyed");
+        IRMASiteWindowed* expected = site;
+        if (g_state.videoSite.compare_exchange_strong(expected, nullptr)) {
+            site->Destroy();
+            site->Release();
+        }
+    }
     return result;
 }
 

@@ -1,6 +1,8 @@
 #include "plugin/host_ops.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "audio/output_gate.h"
 #include "core/playback_state.h"
@@ -51,6 +53,9 @@ void Quit() noexcept {
     }
     if (quitSeen) PostQuitMessage(quitCode);
     StopPlaybackThread();
+    // The engine's library must not go while one of its threads is still in
+    // the plug-in's code, in a box above all.
+    WaitForEngineCallsToLeave();
     engine::UnloadEngine();
 }
 
@@ -62,29 +67,35 @@ int Play(const char* path) noexcept {
     }
     // A path that does not fit, as a path or as the URL made of it, is
     // refused whole: a cut one would play another file.
-    char url[MAX_PATH];
-    int quiet = 0;
-    if (!path || std::strlen(path) >= sizeof(g_state.path) || !FormPlaybackUrl(path, url, sizeof(url), &quiet)) {
+    std::unique_ptr<PlaybackParams> params(new (std::nothrow) PlaybackParams{});
+    if (!params || !path || std::strlen(path) >= sizeof(g_state.path) ||
+        !FormPlaybackUrl(path, params->url, sizeof(params->url), &params->quietStatus)) {
         Trace("Play refused: no path, or one too long to play");
         return 1;
     }
+    // A thread that ended by itself (the end of the last presentation) is
+    // still held until now.
+    StopPlaybackThread();
+
     std::strcpy(g_state.path, path);
     g_state.paused.store(0);
-    g_playerStopping.store(0);
-    SetPlaybackState(StateStarting);
+    const std::uint32_t generation = NewGeneration();
+    params->generation = generation;
+    audio::ReopenOutputGate();
+    SetPlaybackStateFor(generation, StateStarting);
     g_state.positionMs.store(0);
     g_state.lengthMs.store(0);
 
     // Started suspended so that its handle and id are known before anything
     // the thread sets off can post a command to it.
     DWORD threadId = 0;
-    const HANDLE thread = CreateThread(nullptr, 0, PlaybackThread, nullptr, CREATE_SUSPENDED, &threadId);
+    const HANDLE thread = CreateThread(nullptr, 0, PlaybackThread, params.get(), CREATE_SUSPENDED, &threadId);
     if (!thread) {
-        SetPlaybackState(StateIdle);
+        SetPlaybackStateFor(generation, StateIdle);
         return 1;
     }
-    g_state.threadId.store(threadId);
-    g_threadHandle.store(thread);
+    params.release();  // the thread's now
+    PublishPlaybackThread(generation, thread, threadId);
     ResumeThread(thread);
 
     PumpMessagesWhile(IsStarting);
@@ -109,6 +120,8 @@ void UnPause() noexcept {
 int IsPaused() noexcept { return g_state.paused.load(); }
 
 void Stop() noexcept {
+    // Everything the stopped playback set off is stale from here on.
+    NewGeneration();
     audio::CloseOutputModule();
     engine::DestroyVideoSite();
     StopPlaybackThread();
@@ -124,8 +137,9 @@ void SetOutputTime(int timeMs) noexcept {
     if (!PlaybackThreadRunning()) return;
     // The state goes first: an engine that seeks at once must not be
     // overtaken by this write.
-    SetPlaybackState(StateSeekRequested);
-    PostPlayerCommand(CmdSeek, timeMs);
+    const std::uint32_t generation = CurrentGeneration();
+    SetPlaybackStateFor(generation, StateSeekRequested);
+    PostPlayerCommand(generation, CmdSeek, timeMs);
     PumpMessagesWhile(IsSeekPending);
 }
 

@@ -1,10 +1,11 @@
 #include "plugin/playback_thread.h"
 
+#include <memory>
+
 #include "audio/output_gate.h"
 #include "core/playback_state.h"
 #include "core/trace.h"
 #include "engine/engine_link.h"
-#include "plugin/file_types.h"
 
 namespace plugin {
 namespace {
@@ -14,50 +15,44 @@ using namespace core;
 constexpr DWORD kDrainLimitMs = 10000;
 constexpr DWORD kDrainPollMs = 50;
 
-bool StopRequested() {
-    MSG msg;
-    return PeekMessageA(&msg, nullptr, PlayerCommandMessage, PlayerCommandMessage, PM_NOREMOVE) &&
-           msg.wParam == CmdStop;
-}
-
 // Lets the output module play out what it holds, for at most ten seconds.
-// A Stop that arrives meanwhile ends the wait at once: the host has closed
-// the output and waits for this thread, and must not see an end of file.
-bool DrainOutput() {
-    winamp::Out_Module* out = g_module.outMod;
+// A Stop meanwhile ends the wait at once: it has begun a new generation and
+// closed the output, and the host must not see an end of file.  Every look
+// at the output goes through the output gate.
+bool DrainOutput(std::uint32_t generation) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < kDrainLimitMs) {
-        out->CanWrite();
-        if (!out->IsPlaying()) return true;
-        if (StopRequested()) return false;
+        if (!IsCurrentGeneration(generation)) return false;
+        switch (audio::ProbePlayout()) {
+        case audio::Playout::Closed: return false;
+        case audio::Playout::Done: return true;
+        case audio::Playout::Playing: break;
+        }
         Sleep(kDrainPollMs);
     }
-    return true;
+    return IsCurrentGeneration(generation);
 }
 
 }  // namespace
 
-DWORD WINAPI PlaybackThread(void*) noexcept {
+DWORD WINAPI PlaybackThread(void* parameter) noexcept {
+    const std::unique_ptr<PlaybackParams> params(static_cast<PlaybackParams*>(parameter));
+    const std::uint32_t generation = params->generation;
     MSG msg;
     // Create the message queue before anything else, so commands posted
     // right after Play are never refused for want of one.
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
     rma::IRMAPlayer* player = engine::CurrentLink()->Player();
-    char url[MAX_PATH];
-    int quiet = 1;
-    if (!FormPlaybackUrl(g_state.path, url, sizeof(url), &quiet)) {
-        SetPlaybackState(StateFailed);
-        return 0;
-    }
-    g_state.quietStatus.store(quiet);
-    const HRESULT opened = player->OpenURL(url);
+    g_state.quietStatus.store(params->quietStatus);
+    const HRESULT opened = player->OpenURL(params->url);
     if (opened != 0) {
         TraceFailure("OpenURL", opened);
-        SetPlaybackState(StateFailed);
+        SetPlaybackStateFor(generation, StateFailed);
         return 0;
     }
-    SetPlaybackState(StateOpened);
+    SetPlaybackStateFor(generation, StateOpened);
+    MarkPlayerBegun(generation);
     TraceFailure("Begin", player->Begin());
 
     for (;;) {
@@ -69,8 +64,10 @@ DWORD WINAPI PlaybackThread(void*) noexcept {
         }
         if (msg.wParam == CmdStop) break;
         if (msg.wParam == CmdStreamEnded) {
-            if (!player->IsDone() || DrainOutput()) {
-                PostMessageA(g_module.hMainWindow, winamp::kEndOfFileMessage, 0, 0);
+            if (!player->IsDone() || DrainOutput(generation)) {
+                // Still the current playback: the host may go on to the next track.
+                if (IsCurrentGeneration(generation))
+                    PostMessageA(g_module.hMainWindow, winamp::kEndOfFileMessage, 0, 0);
             }
             break;
         }
@@ -80,9 +77,10 @@ DWORD WINAPI PlaybackThread(void*) noexcept {
             audio::FlushOutput(target);
         }
     }
-    g_playerStopping.store(1);
+    // The engine's OnStop that answers this is ours, not the end of the presentation.
+    MarkPlayerStopping(generation);
     TraceFailure("Stop", player->Stop());
-    SetPlaybackState(StateIdle);
+    SetPlaybackStateFor(generation, StateIdle);
     return 0;
 }
 

@@ -4,9 +4,18 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace plugin {
 
-// The thread's procedure; the path to play is in the shared state.
-DWORD WINAPI PlaybackThread(void* unused) noexcept;
+// What one playback thread is started with; the thread owns and frees it.
+struct PlaybackParams {
+    char url[MAX_PATH];
+    int quietStatus;          // no status window for this playback
+    std::uint32_t generation; // the playback it serves
+};
+
+// The thread's procedure; its parameter is a PlaybackParams made with new.
+DWORD WINAPI PlaybackThread(void* params) noexcept;
 
 }  // namespace plugin

@@ -537,10 +537,14 @@ static HRESULT SIMCALL SchedulerRemove(void* s, ULONG32 handle) {
     return hr;
 }
 
-static SimTimeval SIMCALL SchedulerGetCurrentSchedulerTime(void* s) {
+/* The engine's compiler returns the record through a hidden pointer after
+ * `this` and hands that pointer back; written out so here. */
+static SimTimeval* SIMCALL SchedulerGetCurrentSchedulerTime(void* s, SimTimeval* result) {
     UINT32 now = SchedulerNowMs();
-    SimTimeval t = {now / 1000, (now % 1000) * 1000};
-    return t;
+    if (!result) return NULL;
+    result->sec = now / 1000;
+    result->usec = (now % 1000) * 1000;
+    return result;
 }
 
 static const SchedulerVtbl kSchedulerVtbl = {SchedulerQueryInterface, SchedulerAddRef,        SchedulerRelease,

@@ -157,7 +157,7 @@ typedef struct SchedulerVtbl {
     ULONG32(SIMCALL* RelativeEnter)(void* self, void* callback, UINT32 delayMs);
     ULONG32(SIMCALL* AbsoluteEnter)(void* self, void* callback, SimTimeval when);
     HRESULT(SIMCALL* Remove)(void* self, ULONG32 handle);
-    SimTimeval(SIMCALL* GetCurrentSchedulerTime)(void* self);
+    SimTimeval*(SIMCALL* GetCurrentSchedulerTime)(void* self, SimTimeval* result);
 } SchedulerVtbl;
 
 typedef struct SiteManagerVtbl {

@@ -4,13 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
+#include "audio/output_gate.h"
 #include "engine/client_advise_sink.h"
 #include "engine/client_context.h"
 #include "audio/audio_device.h"
 #include "engine/authentication_manager.h"
-#include "engine/client_advise_sink.h"
 #include "engine/error_sink.h"
 #include "engine/site_supplier.h"
 #include "engine_standins.h"
@@ -42,17 +43,20 @@ public:
         DWORD id = 0;
         handle_ = CreateThread(nullptr, 0, Run, this, 0, &id);
         WaitForSingleObject(ready_, 5000);
-        g_state.threadId = id;
-        g_threadHandle = handle_;
+        // A playback of its own that has begun its presentation.
+        generation_ = NewGeneration();
+        PublishPlaybackThread(generation_, handle_, id);
+        MarkPlayerBegun(generation_);
     }
     ~CommandThread() {
-        PostThreadMessageA(g_state.threadId, WM_QUIT, 0, 0);
+        const PlaybackThreadRef taken = TakePlaybackThread();
+        PostThreadMessageA(taken.id, WM_QUIT, 0, 0);
         WaitForSingleObject(handle_, 5000);
         CloseHandle(handle_);
         CloseHandle(ready_);
-        g_threadHandle = INVALID_HANDLE_VALUE;
-        g_state.threadId = 0;
     }
+    std::uint32_t generation() const { return generation_; }
+    HANDLE handle() const { return handle_; }
     // Waits until `count` commands arrived; returns them as digits.
     std::string Commands(size_t count) {
         for (int i = 0; i < 500 && received_.load() < static_cast<int>(count); ++i) Sleep(10);
@@ -75,6 +79,7 @@ private:
     }
     HANDLE handle_;
     HANDLE ready_;
+    std::uint32_t generation_ = 0;
     char commands_[16] = {};
     std::atomic<int> received_{0};
 };
@@ -83,6 +88,7 @@ class AdviseSinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetPlaybackState(StateIdle);
+        audio::ReopenOutputGate();
         host.settings.stopOnMessages = false;
         sink = engine::NewClientAdviseSink(&player);
         ASSERT_NE(sink, nullptr);
@@ -144,9 +150,19 @@ TEST_F(AdviseSinkTest, SeekFlushesBeforeTheStateChanges) {
 
     EXPECT_EQ(sink->OnPreSeek(0, 700), 0);
     EXPECT_EQ(host.counts.lastFlush, 700) << "flushed also when the output module is not open";
-    SetPlaybackState(StateIdle);
+    SetPlaybackState(StateOpened);
     EXPECT_EQ(sink->OnPostSeek(0, 700), 0);
-    EXPECT_EQ(GetPlaybackState(), StatePlaying);
+    EXPECT_EQ(GetPlaybackState(), StatePlaying) << "also without an OnPreSeek before";
+
+    // Reports that come after Stop neither revive the playback nor flush the
+    // closed output: Play would refuse every later track.
+    SetPlaybackState(StateIdle);
+    audio::CloseOutputModule();
+    host.counts.lastFlush = -1;
+    EXPECT_EQ(sink->OnPreSeek(0, 900), 0);
+    EXPECT_EQ(sink->OnPostSeek(0, 900), 0);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(host.counts.lastFlush, -1);
 }
 
 TEST_F(AdviseSinkTest, StopTellsThreadAndHostByState) {
@@ -155,9 +171,14 @@ TEST_F(AdviseSinkTest, StopTellsThreadAndHostByState) {
         const char* commands;
         int hostStops;
     } rows[] = {
-        {StatePlaying, StatePlaying, "2", 0},   {StateOpened, StateOpened, "1", 1},
-        {StateStarting, StateFailed, "1", 1},   {StateSeekRequested, StateFailed, "1", 1},
-        {StateSeeking, StateFailed, "1", 1},    {StateIdle, StateFailed, "1", 1},
+        {StatePlaying, StatePlaying, "2", 0},
+        {StateOpened, StateOpened, "1", 1},
+        {StateStarting, StateFailed, "1", 1},
+        // A seek still pending when the presentation ends: the end of file.
+        {StateSeekRequested, StateSeekRequested, "2", 0},
+        {StateSeeking, StateSeeking, "2", 0},
+        // No playback: nothing to end and nothing to fail.
+        {StateIdle, StateIdle, "", 0},
     };
     for (const auto& row : rows) {
         CommandThread thread;
@@ -165,10 +186,34 @@ TEST_F(AdviseSinkTest, StopTellsThreadAndHostByState) {
         SetPlaybackState(row.before);
         EXPECT_EQ(sink->OnStop(), 0);
         EXPECT_EQ(GetPlaybackState(), row.after) << "from " << row.before;
-        EXPECT_EQ(thread.Commands(1), row.commands) << "from " << row.before;
+        if (!*row.commands) Sleep(50);
+        EXPECT_EQ(thread.Commands(std::strlen(row.commands)), row.commands) << "from " << row.before;
         testsupport::PumpFor(30);
         EXPECT_EQ(host.counts.stopCommands.load(), row.hostStops) << "from " << row.before;
     }
+}
+
+// An OnStop that answers the playback thread's own stop, or that belongs
+// to a playback which has been stopped (and maybe followed by a new one),
+// touches nothing: before, it stopped the next playback.
+TEST_F(AdviseSinkTest, StopOfAnEndedPlaybackIsDropped) {
+    {
+        CommandThread thread;
+        SetPlaybackState(StatePlaying);
+        MarkPlayerStopping(thread.generation());
+        EXPECT_EQ(sink->OnStop(), 0);
+        Sleep(50);
+        EXPECT_EQ(thread.Commands(0), "");
+    }
+    CommandThread stopped;
+    const std::uint32_t next = NewGeneration();  // Stop, then Play
+    PublishPlaybackThread(next, TakePlaybackThread().handle, GetThreadId(stopped.handle()));
+    SetPlaybackState(StateStarting);
+    EXPECT_EQ(sink->OnStop(), 0);
+    testsupport::PumpFor(30);
+    EXPECT_EQ(GetPlaybackState(), StateStarting);
+    EXPECT_EQ(stopped.Commands(0), "");
+    EXPECT_EQ(host.counts.stopCommands.load(), 0);
 }
 
 TEST_F(AdviseSinkTest, BufferingAndContactingCaptions) {

@@ -9,7 +9,6 @@
 
 #include "audio/audio_device.h"
 #include "audio/output_gate.h"
-#include "audio/audio_device.h"
 #include "engine/authentication_manager.h"
 #include "engine/client_advise_sink.h"
 #include "engine/error_sink.h"
@@ -37,6 +36,7 @@ protected:
     void SetUp() override {
         SetPlaybackState(StateIdle);
         g_state.outputOpen = 0;
+        audio::ReopenOutputGate();  // as Play does for each playback
         device = new audio::AudioDevice(&player);
         device->AddRef();
     }
@@ -106,7 +106,12 @@ TEST_F(AudioDeviceTest, OpenFeedsTheHostTheFormatFigures) {
     // Close leaves the output open; a later Open of the same device opens it again.
     EXPECT_EQ(g_state.outputOpen.load(), 1);
     audio::CloseOutputModule();
+    // Once Stop has closed the output, only the next Play lets an Open reach it.
     rma::AudioFormat small = Format(22050, 1, 8);
+    EXPECT_EQ(device->Open(&small, &response), rma::kUnexpected);
+    EXPECT_EQ(counts.outOpen, 1);
+    EXPECT_EQ(response.refs(), 1);
+    audio::ReopenOutputGate();
     ASSERT_EQ(device->Open(&small, &response), 0);
     EXPECT_EQ(counts.outOpen, 2);
     EXPECT_EQ(counts.setInfoArgs[0], 22);
@@ -468,7 +473,8 @@ TEST_F(AudioDeviceTest, StopsClosingEndsAWriteWaitingForRoomAndNothingFollows) {
     EXPECT_EQ(response.times.size(), 1u);
     EXPECT_EQ(device->Close(TRUE), 0);
 
-    // The next Open lets blocks through again.
+    // The next playback's Open lets blocks through again.
+    audio::ReopenOutputGate();
     ASSERT_EQ(OpenStereo(), 0);
     EXPECT_EQ(Write(Pattern(400)), 0);
     EXPECT_EQ(counts.outWrite, 1);

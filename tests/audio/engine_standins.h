@@ -68,9 +68,9 @@ public:
         pending_.erase(found);
         return rma::kOk;
     }
-    rma::Timeval STDMETHODCALLTYPE GetCurrentSchedulerTime() override {
+    rma::Timeval* STDMETHODCALLTYPE GetCurrentSchedulerTime(rma::Timeval* result) override {
         STANDIN_UNEXPECTED("Scheduler.GetCurrentSchedulerTime");
-        return {};
+        return result;
     }
 
     size_t PendingCount() const { return pending_.size(); }

@@ -404,9 +404,9 @@ TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {
     // the seeks to its end, before they are served.
     engine().Control("length 5000");
     ASSERT_EQ(Play("rtsp://test.invalid/stream.rm"), 0);
-    PostPlayerCommand(CmdSeek, 1500);
-    PostPlayerCommand(CmdSeek, 700);
-    PostPlayerCommand(4, 0);  // unknown: ignored
+    PostPlayerCommand(CurrentGeneration(), CmdSeek, 1500);
+    PostPlayerCommand(CurrentGeneration(), CmdSeek, 700);
+    PostPlayerCommand(CurrentGeneration(), 4, 0);  // unknown: ignored
     ASSERT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Seek 700"); }));
     const std::string log = engine().Log();
     EXPECT_LT(log.find("Player.Seek 1500"), log.find("Player.Seek 700"));
@@ -422,7 +422,7 @@ TEST_F(Playback, StreamEndedWaitsForTheOutputThenTellsTheHost) {
     engine().Control("length 60000; isdone 1");
     ASSERT_EQ(Play(wav), 0);
     host->settings.isPlaying = 1;
-    PostPlayerCommand(CmdStreamEnded, 0);
+    PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
     EXPECT_GE(host->counts.outCanWrite.load(), 2);
@@ -437,7 +437,7 @@ TEST_F(Playback, StopDuringTheDrainEndsItWithoutEndOfFile) {
     engine().Control("length 60000; isdone 1");
     ASSERT_EQ(Play(wav), 0);
     host->settings.isPlaying = 1;
-    PostPlayerCommand(CmdStreamEnded, 0);
+    PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
     boxes.Clear();
     g_module.Stop();
@@ -452,7 +452,7 @@ TEST_F(Playback, StreamEndedWithoutTheDonePlayerSkipsTheDrain) {
     ASSERT_EQ(Play(wav), 0);
     host->settings.isPlaying = 1;
     const int isPlayingBefore = host->counts.outIsPlaying.load();
-    PostPlayerCommand(CmdStreamEnded, 0);
+    PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }));
     EXPECT_EQ(host->counts.outIsPlaying.load(), isPlayingBefore);
     EXPECT_EQ(GetPlaybackState(), StateIdle);

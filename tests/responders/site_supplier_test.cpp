@@ -11,7 +11,6 @@
 #include "engine/client_advise_sink.h"
 #include "engine/error_sink.h"
 #include "engine/site_supplier.h"
-#include "engine/site_supplier.h"
 #include "core/playback_state.h"
 #include "stand_in_engine.h"
 #include "support/test_support.h"
