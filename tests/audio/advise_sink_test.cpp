@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "audio/output_gate.h"
 #include "engine/client_advise_sink.h"
@@ -214,6 +215,29 @@ TEST_F(AdviseSinkTest, StopOfAnEndedPlaybackIsDropped) {
     EXPECT_EQ(GetPlaybackState(), StateStarting);
     EXPECT_EQ(stopped.Commands(0), "");
     EXPECT_EQ(host.counts.stopCommands.load(), 0);
+}
+
+DWORD WINAPI SleepWithoutQueue(void*) {
+    Sleep(2000);
+    return 0;
+}
+
+// A command still being retried for a thread without a queue when the host
+// stops and plays again is dropped, never delivered to the new thread.
+TEST_F(AdviseSinkTest, CommandRetriedAcrossStopAndPlayNeverReachesTheNextThread) {
+    DWORD id = 0;
+    HANDLE queueless = CreateThread(nullptr, 0, SleepWithoutQueue, nullptr, 0, &id);
+    const std::uint32_t first = NewGeneration();
+    PublishPlaybackThread(first, queueless, id);
+    std::thread engine([&] { PostPlayerCommand(first, CmdStop, 0); });
+    Sleep(150);  // a failed attempt or two
+    TakePlaybackThread();
+    CommandThread next;
+    engine.join();
+    Sleep(50);
+    EXPECT_EQ(next.Commands(0), "");
+    WaitForSingleObject(queueless, 5000);
+    CloseHandle(queueless);
 }
 
 TEST_F(AdviseSinkTest, BufferingAndContactingCaptions) {

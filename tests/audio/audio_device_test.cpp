@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/audio_device.h"
@@ -184,6 +186,31 @@ TEST_F(AudioDeviceTest, FormatsThatWouldDivideByZeroAreRefusedBeforeTheOutput) {
     // The device is still usable with a sound format.
     ASSERT_EQ(OpenStereo(), 0);
     EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+// Stopped while the refused output's box is up: once answered, the box does
+// not send the host a Stop command for a playback that is gone (it would end
+// the next one).
+TEST_F(AudioDeviceTest, RefusedOutputBoxAnsweredAfterStopSendsNoStop) {
+    testsupport::MessageBoxWatcher watcher(0);  // seen, left up
+    host.settings.openResult = -1;
+    host.settings.stopOnMessages = false;
+    SetPlaybackState(StateOpened);
+    std::atomic<bool> done{false};
+    std::thread engine([&] {
+        OpenStereo();
+        done = true;
+    });
+    ASSERT_TRUE(watcher.WaitForCount(1));
+    NewGeneration();  // the host's Stop
+    SetPlaybackState(StateIdle);
+    ClosePlaybackBoxes();
+    const bool returned = testsupport::PumpUntil([&] { return done.load(); }, 10000);
+    engine.join();
+    ASSERT_TRUE(returned);
+    testsupport::PumpFor(50);
+    EXPECT_EQ(counts.stopCommands.load(), 0);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
 }
 
 TEST_F(AudioDeviceTest, RefusedOutputShowsTheBoxAndLetsTheNextOpenTryAgain) {

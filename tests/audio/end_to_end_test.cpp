@@ -214,3 +214,62 @@ TEST_F(EndToEndTest, StatusCaptionsAppearBesideTheHostAndGo) {
 }
 
 }  // namespace
+
+namespace {
+
+int CountLines(const std::string& output, const std::string& prefix) {
+    int count = 0;
+    for (size_t at = output.find("\n" + prefix); at != std::string::npos; at = output.find("\n" + prefix, at + 1))
+        ++count;
+    return count;
+}
+
+// The seams between one playback and the next, as a user meets them through
+// the host: each run must end without anything the host does not allow
+// (hostsim's `unexpected` lines cover output calls after Close, opens after
+// Stop, an end of file after Stop and engine objects left at unload).
+TEST(SessionsThroughHostsim, StopsAndLateEventsAsAUserMeetsThem) {
+    const struct {
+        const char* name;
+        const char* arguments;
+        int exitCode;      // 0: the presentation ended; 1: stopped
+        int endsOfFile;    // -1: not checked
+        int stopCommands;
+    } runs[] = {
+        {"error box while Stop waits",
+         "rtsp://s.invalid/a.rm --engine \"length 2000; error open 0x80004005\" --stop-at 0", 1, 0, -1},
+        {"Stop during the drain",
+         "rtsp://s.invalid/a.rm --realtime --engine \"length 2000; stopat 500\" --stop-at 500", 1, -1, -1},
+        {"seek pending at the end",
+         "rtsp://s.invalid/a.rm --realtime --seek 1800:0 --engine \"length 2000; delay Seek 400\"", 0, 1, 0},
+        {"late Open after Stop, twice",
+         "rtsp://s.invalid/a.rm --engine \"length 2000; delay Begin 300; delay Stop 600\" --stop-at 0 --repeat 2", 1,
+         0, -1},
+        {"video site while Stop runs", "rtsp://s.invalid/v.rm --engine \"length 2000; video on\" --stop-at 0", 1, 0,
+         -1},
+    };
+    for (const auto& r : runs) {
+        const DWORD start = GetTickCount();
+        HostsimRun run = RunHostsim(std::string("play ") + r.arguments);
+        const DWORD took = GetTickCount() - start;
+        const std::string label = std::string(r.name) + "\n" + run.output;
+        EXPECT_EQ(run.exitCode, static_cast<DWORD>(r.exitCode)) << label;
+        EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << label;
+        EXPECT_EQ(run.output.find("thread to die"), std::string::npos) << label;
+        if (r.endsOfFile >= 0) EXPECT_EQ(CountLines(run.output, "eof"), r.endsOfFile) << label;
+        if (r.stopCommands >= 0) EXPECT_EQ(CountLines(run.output, "stopcmd"), r.stopCommands) << label;
+        // An end of file after the host's own Stop would start the next track.
+        const size_t stop = run.output.find("\nstop\n");
+        if (stop != std::string::npos && r.exitCode == 1)
+            EXPECT_EQ(run.output.find("\neof", stop), std::string::npos) << label;
+        const size_t calls = run.output.find("outmod.calls open=");
+        if (calls != std::string::npos) {
+            int opens = -1, closes = -2;
+            std::sscanf(run.output.c_str() + calls, "outmod.calls open=%d close=%d", &opens, &closes);
+            EXPECT_EQ(opens, closes) << label;
+        }
+        EXPECT_LT(took, 15000u) << label;
+    }
+}
+
+}  // namespace

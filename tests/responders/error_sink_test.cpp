@@ -47,6 +47,30 @@ protected:
     core::ComPtr<rma::IRMAErrorSink> sink{engine::NewErrorSink()};
 };
 
+// The user stops while the box is up: once answered, the box neither fails
+// the stopped playback (every later Play would be refused) nor stops the host.
+TEST_F(ErrorSinkTest, BoxAnsweredAfterStopLeavesTheStoppedPlaybackAlone) {
+    SetPlaybackState(StatePlaying);
+    watcher.SetAnswer(0);  // seen, left up
+    std::atomic<bool> done{false};
+    std::thread engine([&] {
+        sink->ErrorOccurred(2, 0x80040089, 0, nullptr, nullptr);
+        done = true;
+    });
+    ASSERT_TRUE(watcher.WaitForCount(1));
+    EXPECT_EQ(PlaybackBoxesShowing(), 1);
+    NewGeneration();  // what Stop does first, and Idle what it does last
+    SetPlaybackState(StateIdle);
+    ClosePlaybackBoxes();
+    const bool returned = testsupport::PumpUntil([&] { return done.load(); }, 10000);
+    engine.join();
+    ASSERT_TRUE(returned);
+    testsupport::PumpFor(50);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(host.counts.stopCommands.load(), 0);
+    EXPECT_EQ(PlaybackBoxesShowing(), 0);
+}
+
 TEST_F(ErrorSinkTest, EachReportShowsOneBoxThenFailsAndStopsOnce) {
     struct Case {
         std::uint32_t code;

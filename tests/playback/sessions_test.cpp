@@ -1,0 +1,187 @@
+// One playback's late events never reach the next one, nor a stopped host:
+// the seams between Play, Stop and the engine's own threads, driven through
+// the module record against the stand-in engine and a host of real windows.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "core/playback_state.h"
+#include "support/test_support.h"
+
+using namespace core;
+
+namespace {
+
+using testsupport::FakeHost;
+using testsupport::MessageBoxWatcher;
+using testsupport::PumpUntil;
+using testsupport::SimEngine;
+
+// A stream the stand-in renders as a tone of the scripted length.
+constexpr char kStream[] = "rtsp://sessions.invalid/stream.rm";
+
+// Wraps the fake host's output module and counts every call that reaches
+// it after Close and before the next Open, as a real output would refuse.
+struct ClosedOutputWatch {
+    static std::atomic<int> open, callsAfterClose;
+    static winamp::Out_Module* inner;
+    winamp::Out_Module wrapped{};
+    winamp::Out_Module* saved = nullptr;
+
+    static void Check() { if (!open.load()) ++callsAfterClose; }
+
+    void Install() {
+        saved = g_module.outMod;
+        inner = saved;
+        wrapped = *saved;
+        open = 0;
+        callsAfterClose = 0;
+        wrapped.Open = [](int rate, int channels, int bits, int buffer, int prebuffer) {
+            int latency = inner->Open(rate, channels, bits, buffer, prebuffer);
+            if (latency >= 0) open = 1;
+            return latency;
+        };
+        wrapped.Close = [] { open = 0; inner->Close(); };
+        wrapped.Write = [](char* data, int length) { Check(); return inner->Write(data, length); };
+        wrapped.CanWrite = [] { Check(); return inner->CanWrite(); };
+        wrapped.IsPlaying = [] { Check(); return inner->IsPlaying(); };
+        wrapped.Flush = [](int timeMs) { Check(); inner->Flush(timeMs); };
+        g_module.outMod = &wrapped;
+    }
+    void Remove() { if (saved) g_module.outMod = saved; }
+};
+std::atomic<int> ClosedOutputWatch::open{0};
+std::atomic<int> ClosedOutputWatch::callsAfterClose{0};
+winamp::Out_Module* ClosedOutputWatch::inner = nullptr;
+
+class Sessions : public testing::Test {
+protected:
+    void SetUp() override {
+        engine().Reset();
+        host = std::make_unique<FakeHost>();
+        output.Install();
+    }
+
+    void TearDown() override {
+        testsupport::PumpFor(50);
+        output.Remove();
+        host.reset();  // Quit
+        testsupport::ExpectCleanPluginState();
+        EXPECT_EQ(engine().Query("live"), 0) << "engine objects still alive at unload";
+        EXPECT_EQ(engine().Query("clientrefs"), 0);
+    }
+
+    static SimEngine& engine() { return SimEngine::Get(); }
+    static int Play(const char* path) { return g_module.Play(const_cast<char*>(path)); }
+    static DWORD TimedStop() {
+        const DWORD start = GetTickCount();
+        g_module.Stop();
+        return GetTickCount() - start;
+    }
+    bool ForcedStopSeen() {
+        for (const auto& box : boxes.Boxes())
+            if (box.text.find("thread to die") != std::string::npos) return true;
+        return false;
+    }
+
+    MessageBoxWatcher boxes;
+    std::unique_ptr<FakeHost> host;
+    ClosedOutputWatch output;
+};
+
+// An engine error's box on an engine thread needs the host thread, which
+// sits in Stop: the wait serves it, so Stop ends without being forced.
+TEST_F(Sessions, StopWhileAnEngineErrorBoxComesUpIsServedNotForced) {
+    engine().Control("length 60000; error open 0x80004005");
+    Play(kStream);
+    const DWORD took = TimedStop();
+    EXPECT_LT(took, 4000u) << "Stop waited for the box's owner";
+    EXPECT_FALSE(ForcedStopSeen());
+    ASSERT_TRUE(boxes.WaitForCount(1));
+    EXPECT_EQ(boxes.Boxes()[0].caption, "Error");
+    testsupport::PumpFor(200);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+}
+
+// Stop during the end-of-track drain, with a seek queued behind the end:
+// the drain sees the Stop at once, touches the closed output no more, and
+// no end of file follows.
+TEST_F(Sessions, StopDuringTheDrainLeavesTheClosedOutputAloneAndEndsNoFile) {
+    engine().Control("length 300");
+    host->settings.isPlaying = 1;  // the output never plays out by itself
+    ASSERT_EQ(Play(kStream), 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }, 10000)) << engine().Log();
+    PostPlayerCommand(CurrentGeneration(), CmdSeek, 100);
+    const DWORD took = TimedStop();
+    EXPECT_LT(took, 3000u);
+    EXPECT_FALSE(ForcedStopSeen());
+    testsupport::PumpFor(300);
+    EXPECT_EQ(ClosedOutputWatch::callsAfterClose.load(), 0);
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
+}
+
+// The presentation ends while a seek is still pending: the host hears the
+// end of the file, not a Stop command, and the closed output is not flushed.
+TEST_F(Sessions, SeekPendingWhenThePresentationEndsEndsTheFile) {
+    engine().Control("length 900; pace realtime; delay Seek 800");
+    ASSERT_EQ(Play(kStream), 0);
+    ASSERT_TRUE(PumpUntil([] { return g_state.positionMs.load() >= 200; }));
+    g_module.SetOutputTime(0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() >= 1; }, 10000)) << engine().Log();
+    testsupport::PumpFor(200);
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
+    EXPECT_EQ(host->counts.stopCommands.load(), 0);
+    EXPECT_EQ(ClosedOutputWatch::callsAfterClose.load(), 0);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+}
+
+// An Open that the stopped playback's presentation makes late must not open
+// the output again, twice in a row: every open output gets its close.
+TEST_F(Sessions, OutputStaysShutAfterStopAndIsClosedAsOftenAsOpened) {
+    engine().Control("length 60000; delay Begin 300; delay Stop 600");
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(Play(kStream), 0) << "round " << round;
+        g_module.Stop();
+        testsupport::PumpFor(100);
+    }
+    EXPECT_EQ(host->counts.outOpen.load(), host->counts.outClose.load());
+    EXPECT_EQ(ClosedOutputWatch::callsAfterClose.load(), 0);
+    EXPECT_EQ(g_state.outputOpen.load(), 0);
+}
+
+// A video site that the engine asks for while Stop runs is destroyed and
+// given back at once, so nothing of the engine outlives it (checked again
+// after Quit by every scenario).
+TEST_F(Sessions, VideoSiteOfAStoppedPlaybackIsGivenBack) {
+    engine().Control("length 60000; video on");
+    ASSERT_EQ(Play(kStream), 0);
+    g_module.Stop();
+    ASSERT_TRUE(PumpUntil([&] { return engine().Query("sites") == 0; }, 5000));
+    EXPECT_EQ(g_state.videoSite.load(), nullptr);
+}
+
+// Each play that ended by itself leaves no thread handle behind when the
+// host starts the next without a Stop in between.
+TEST_F(Sessions, PlaysThatEndedByThemselvesLeaveNoHandles) {
+    host->settings.stopOnMessages = false;
+    engine().Control("length 100");
+    auto playToTheEnd = [&] {
+        const int ends = host->counts.endOfFileMessages.load();
+        ASSERT_EQ(Play(kStream), 0);
+        ASSERT_TRUE(PumpUntil([&] { return host->counts.endOfFileMessages.load() > ends; }, 10000));
+        ASSERT_TRUE(PumpUntil([] { return GetPlaybackState() == StateIdle; }));
+    };
+    playToTheEnd();
+    DWORD before = 0, after = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &before);
+    for (int i = 0; i < 8; ++i) playToTheEnd();
+    GetProcessHandleCount(GetCurrentProcess(), &after);
+    EXPECT_LT(after, before + 4) << "before " << before << ", after " << after;
+    g_module.Stop();
+}
+
+}  // namespace
