@@ -101,10 +101,12 @@ probe entry >/dev/null
 check "entry removed" "$?" "1"
 check "host folder as it was" "$(listing "$host")" "$host_before"
 
-# A folder that cannot be written: a non-zero exit and nothing left.  Root
+# A folder that cannot be written: a non-zero exit and nothing left (its
+# name has no space: Wine would quote the argument, and /D= must not be).  Root
 # writes anywhere, so as root the installer runs in a user namespace where
-# the folder's owner is unknown and root's rights do not reach it.
-locked="$C/Locked Winamp"
+# the folder's owner is unknown and root's rights do not reach it.  The
+# wineserver opens files for its clients, so it runs in there too.
+locked="$C/LockedWinamp"
 mkdir -p "$locked/Plugins"
 : >"$locked/winamp.exe"
 locked_before=$(listing "$locked")
@@ -117,8 +119,11 @@ chmod -R a-w "$locked"
 if [ ${#as_user[@]} -gt 0 ] && ! "${as_user[@]}" true 2>/dev/null; then
     echo "SKIP read-only folder: no user namespaces here, and root writes anywhere"
 else
-    "${as_user[@]}" "$WINE" "$SETUP" /S '/D=C:\Locked Winamp' </dev/null 2>/dev/null
+    wineserver -k; wineserver -w
+    "${as_user[@]}" bash -c '"$0" "$1" /S "/D=C:\LockedWinamp" </dev/null 2>/dev/null; code=$?
+                             wineserver -k; exit $code' "$WINE" "$SETUP"
     code=$?
+    wineserver -p
     check "read-only folder fails" "$([ "$code" -ne 0 ] && echo nonzero)" "nonzero"
     check "read-only folder left as it was" "$(listing "$locked")" "$locked_before"
     probe entry >/dev/null
