@@ -91,6 +91,30 @@ wine_run "$SETUP" /S
 check "reinstall exit code" "$?" "0"
 check "reinstall replaced the DLL" "$(cmp -s "$DLL" "$plugins/in_realmedia.dll" && echo same)" "same"
 
+# A running host holds the DLL: Setup and the uninstaller say so and fail
+# (silently, Retry/Cancel is answered Cancel) instead of reporting success.
+held=$RUN/host.log
+"$WINE" "$BUILD_DIR/bin/hostsim.exe" play rtsp://media.example.com/long.rm --realtime --timeout 30000 \
+    --plugin 'C:\Winamp Test\Plugins\in_realmedia.dll' --engine "length 60000; pace realtime" \
+    </dev/null >"$held" 2>&1 &
+host_pid=$!
+for _ in $(seq 150); do
+    grep -q '^outmod.open' "$held" && break
+    sleep 0.1
+done
+check "host plays through the installed DLL" "$(grep -c '^outmod.open' "$held")" "1"
+wine_run "$SETUP" /S
+check "install over a DLL in use fails" "$(code=$?; [ "$code" -ne 0 ] && echo nonzero)" "nonzero"
+check "DLL in use left as it was" "$(cmp -s "$DLL" "$plugins/in_realmedia.dll" && echo same)" "same"
+# _?= runs the uninstaller in place, so its exit code is the uninstall's.
+# Like /D= it must not be quoted, which Wine does to an argument with a
+# space; through cmd it is passed as written.
+(cd "$plugins" && wine_run cmd /c 'uninstall_in_realmedia.exe /S _?=C:\Winamp Test\Plugins')
+check "uninstall of a DLL in use fails" "$(code=$?; [ "$code" -ne 0 ] && echo nonzero)" "nonzero"
+check "uninstall kept DLL and entry" "$([ -f "$plugins/in_realmedia.dll" ] && entry_value DisplayVersion)" "1.6.0.0"
+kill "$host_pid" 2>/dev/null
+wait "$host_pid" 2>/dev/null
+
 # The silent uninstaller removes what was installed and nothing else.
 wine_run "$plugins/uninstall_in_realmedia.exe" /S
 check "uninstaller exit code" "$?" "0"
