@@ -128,8 +128,10 @@ void Play(const std::string& path, const std::string& script) {
     char name[MAX_PATH];
     std::snprintf(name, sizeof name, "%s", path.c_str());
     if (g_module.Play(name) != 0) {
-        // A failed Play may still have shown its box; wait for the photo.
+        // A failed Play may still have shown its box; wait for the photo,
+        // then let the Stop command the plug-in posts arrive before Quit.
         while (!g_finished) testsupport::PumpFor(20);
+        testsupport::PumpFor(500);
         return;
     }
     // The fake host's output plays nothing: its clock is made to run here,
