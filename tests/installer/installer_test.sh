@@ -63,8 +63,9 @@ printf 'not ours' >"$host/Plugins/in_mp3.dll"
 host_before=$(listing "$host")
 plugins="$host/Plugins"
 
-# Found through HKCU\Software\Winamp, installed silently.
-probe host cu 'C:\Winamp Test'
+# Found through HKCU\Software\Winamp (registered with a trailing separator),
+# installed silently.
+probe host cu 'C:\Winamp Test\'
 wine_run "$SETUP" /S
 check "install exit code" "$?" "0"
 check "installed DLL is the built one" "$(cmp -s "$DLL" "$plugins/in_realmedia.dll" && echo same)" "same"
