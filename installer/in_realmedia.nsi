@@ -74,21 +74,25 @@ VIAddVersionKey /LANG=1033 "FileDescription" "Setup of the RealAudio and RealMed
 !include "FileFunc.nsh"
 
 !define MUI_ABORTWARNING
-!define MUI_DIRECTORYPAGE_TEXT_TOP "Setup will install the RealAudio and RealMedia input plug-in into the Plugins folder of the Winamp installation below. If Winamp is installed elsewhere, choose its folder (the one holding winamp.exe)."
-!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Winamp folder"
+!define MUI_DIRECTORYPAGE_TEXT_TOP "$(DirectoryTop)"
+!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "$(DirectoryField)"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_TITLE "${PRODUCT} ${VERSION} is installed"
-!define MUI_FINISHPAGE_TEXT "The plug-in is in $INSTDIR\Plugins. Restart Winamp if it is running, then open a .ra, .rm, .ram or .rmm file or a RealAudio address.$\r$\n$\r$\nTo remove it, use Add/Remove Programs."
+!define MUI_FINISHPAGE_TITLE "$(FinishTitle)"
+!define MUI_FINISHPAGE_TEXT "$(FinishText)"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
-!insertmacro MUI_LANGUAGE "English"
-
+; The Plugins folder inside the chosen Winamp folder; messages name it.
 Var PluginDir
+
+!insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "Korean"
+!include /CHARSET=UTF8 "messages.nsh"
+
 
 ; In: a command line on the stack ("C:\Winamp\UninstWA.exe" /args, or an
 ; unquoted path).  Out: the folder of the program it names.
@@ -158,7 +162,7 @@ FunctionEnd
 Function DirectoryLeave
   IfFileExists "$INSTDIR\${HOST_EXE}" done
   MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \
-    "There is no ${HOST_EXE} in$\r$\n$INSTDIR$\r$\n$\r$\nWinamp does not seem to be installed there, so it would not find the plug-in. Install into $INSTDIR\Plugins anyway?" \
+    "$(NoHostHere)" \
     /SD IDNO IDYES done
   Abort
   done:
@@ -181,7 +185,7 @@ Section "in_realmedia"
   ClearErrors
   CreateDirectory $PluginDir
   IfErrors 0 created
-  !insertmacro FailInstall "Setup cannot create the folder$\r$\n$PluginDir$\r$\n$\r$\nCheck that you may write to $INSTDIR (run Setup as administrator), or choose another folder."
+  !insertmacro FailInstall "$(CannotCreate)"
   created:
   StrCpy $R9 1
   have_folder:
@@ -194,11 +198,11 @@ Section "in_realmedia"
   IfErrors 0 writable
   IfFileExists "$PluginDir\${PLUGIN_FILE}" 0 cannot_write
   MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-    "$PluginDir\${PLUGIN_FILE} is in use: Winamp is probably running.$\r$\n$\r$\nClose Winamp and click Retry, or click Cancel to stop Setup." \
+    "$(InUse)" \
     /SD IDCANCEL IDRETRY try_open
-  !insertmacro FailInstall "The plug-in was not installed: $PluginDir\${PLUGIN_FILE} is in use."
+  !insertmacro FailInstall "$(NotInstalledInUse)"
   cannot_write:
-  !insertmacro FailInstall "Setup cannot write to$\r$\n$PluginDir$\r$\n$\r$\nCheck that you may write there (run Setup as administrator), or choose another folder."
+  !insertmacro FailInstall "$(CannotWrite)"
   writable:
   FileClose $0
 
@@ -210,7 +214,7 @@ Section "in_realmedia"
   WriteUninstaller "$PluginDir\${UNINSTALLER}"
   IfErrors 0 uninstaller_written
   Delete "$PluginDir\${PLUGIN_FILE}"
-  !insertmacro FailInstall "Setup cannot write its uninstaller to $PluginDir; the plug-in was removed again."
+  !insertmacro FailInstall "$(NoUninstaller)"
   uninstaller_written:
 
   SectionGetSize 0 $1
@@ -227,7 +231,7 @@ Section "in_realmedia"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "CreatedPluginsFolder" $R9
   IfErrors 0 +2
   MessageBox MB_OK|MB_ICONEXCLAMATION \
-    "The plug-in is installed, but Setup could not add it to Add/Remove Programs. To remove it, run $PluginDir\${UNINSTALLER}." \
+    "$(NoEntry)" \
     /SD IDOK
 
   ; The plug-in finds the engine as the registered folder joined to the file name.
@@ -236,7 +240,7 @@ Section "in_realmedia"
   IfFileExists "$0${ENGINE_FILE}" engine_found
   no_engine:
   MessageBox MB_OK|MB_ICONINFORMATION \
-    "The plug-in is installed, but RealPlayer's playback engine (${ENGINE_FILE}) was not found on this computer.$\r$\n$\r$\nWinamp can play RealAudio and RealMedia with this plug-in only once RealPlayer is installed." \
+    "$(NoEngine)" \
     /SD IDOK
   engine_found:
 SectionEnd
@@ -253,10 +257,10 @@ Section "Uninstall"
   Delete "$INSTDIR\${PLUGIN_FILE}"
   IfErrors 0 deleted
   MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-    "$INSTDIR\${PLUGIN_FILE} is in use: Winamp is probably running.$\r$\n$\r$\nClose Winamp and click Retry, or click Cancel to keep the plug-in." \
+    "$(UninstallInUse)" \
     /SD IDCANCEL IDRETRY try_delete
   SetErrorLevel 2
-  Abort "The plug-in was not removed: $INSTDIR\${PLUGIN_FILE} is in use."
+  Abort "$(NotRemovedInUse)"
   deleted:
   ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "CreatedPluginsFolder"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
