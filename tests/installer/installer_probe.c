@@ -1,9 +1,10 @@
 /* What the installer test asks of Windows itself, one process per question:
  *   installer_probe version FILE        the version resource, as Explorer reads it
  *   installer_probe entry               the Add/Remove Programs entry, NAME=VALUE lines
- *   installer_probe host KEY DIR|-      HKCU\Software\Winamp's default value (KEY "cu"),
- *                                       or the host's UninstallString (KEY "uninstall")
- *                                       set to DIR, or deleted with "-"
+ *   installer_probe host KEY VALUE|-    HKCU\Software\Winamp's default value, a folder
+ *                                       (KEY "cu"), or the host's UninstallString, a
+ *                                       command line (KEY "uninstall"), set to VALUE;
+ *                                       "-" deletes the key
  * Exit status 0 when what was asked exists and was done, 1 otherwise. */
 #include <windows.h>
 #include <stdio.h>
@@ -78,6 +79,6 @@ int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "version") == 0) return PrintVersion(argv[2]);
     if (argc == 2 && strcmp(argv[1], "entry") == 0) return PrintEntry();
     if (argc == 4 && strcmp(argv[1], "host") == 0) return SetHost(argv[2], argv[3]);
-    fprintf(stderr, "usage: installer_probe version FILE | entry | host cu|uninstall DIR|-\n");
+    fprintf(stderr, "usage: installer_probe version FILE | entry | host cu|uninstall VALUE|-\n");
     return 2;
 }
