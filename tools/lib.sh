@@ -12,7 +12,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
 export WINEDEBUG=-all
 
-PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake ninja-build googletest
+PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake ninja-build googletest nsis
           wine wine64 wine32:i386 xvfb xauth clang-14 libclang-rt-14-dev python3)
 
 ensure_packages() {

@@ -256,12 +256,17 @@ TEST(SessionsThroughHostsim, StopsAndLateEventsAsAUserMeetsThem) {
         EXPECT_EQ(run.exitCode, static_cast<DWORD>(r.exitCode)) << label;
         EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << label;
         EXPECT_EQ(run.output.find("thread to die"), std::string::npos) << label;
-        if (r.endsOfFile >= 0) EXPECT_EQ(CountLines(run.output, "eof"), r.endsOfFile) << label;
-        if (r.stopCommands >= 0) EXPECT_EQ(CountLines(run.output, "stopcmd"), r.stopCommands) << label;
+        if (r.endsOfFile >= 0) {
+            EXPECT_EQ(CountLines(run.output, "eof"), r.endsOfFile) << label;
+        }
+        if (r.stopCommands >= 0) {
+            EXPECT_EQ(CountLines(run.output, "stopcmd"), r.stopCommands) << label;
+        }
         // An end of file after the host's own Stop would start the next track.
         const size_t stop = run.output.find("\nstop\n");
-        if (stop != std::string::npos && r.exitCode == 1)
+        if (stop != std::string::npos && r.exitCode == 1) {
             EXPECT_EQ(run.output.find("\neof", stop), std::string::npos) << label;
+        }
         const size_t calls = run.output.find("outmod.calls open=");
         if (calls != std::string::npos) {
             int opens = -1, closes = -2;
