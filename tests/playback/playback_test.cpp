@@ -372,7 +372,12 @@ TEST_F(Playback, HungStopIsForcedAfterFiveSecondsWithABox) {
     engine().Control("length 60000; stophang 20000");
     ASSERT_EQ(Play(wav), 0);
     boxes.Clear();
+    const DWORD start = GetTickCount();
     g_module.Stop();
+    // About five seconds of waiting, then the box (answered at once here).
+    const DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, 4800u);
+    EXPECT_LT(took, 8000u);
     ASSERT_EQ(boxes.Count(), 1u);
     auto box = boxes.Boxes()[0];
     EXPECT_EQ(box.caption, "Error");
