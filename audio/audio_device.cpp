@@ -143,7 +143,9 @@ HRESULT AudioDevice::Pause() noexcept {
 }
 
 HRESULT AudioDevice::Write(const AudioData* data) noexcept {
-    EngineCallScope inside;
+    // Not counted among the engine's calls inside the plug-in: it is the
+    // per-block path, and a Write waiting for room ends once Stop closes the
+    // output, before the engine can be taken down.
     if (!data) return kInvalidArg;
     if (!opened_) return kUnexpected;
     if (!HoldsResponse()) return kFail;
@@ -250,6 +252,7 @@ HRESULT AudioDevice::Func() noexcept {
 bool AudioDevice::ScheduleTimeCallback() noexcept {
     // Claimed in one step: Write, Resume and Func may race here, and only
     // one of them may enter a callback.
+    if (callbackHandle_.load() != 0) return true;  // the usual case, without a locked step
     ULONG32 expected = 0;
     if (!callbackHandle_.compare_exchange_strong(expected, kEnteringCallback)) return true;
     ComPtr<rma::IRMAScheduler> scheduler;

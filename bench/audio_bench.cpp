@@ -122,7 +122,9 @@ void BenchBridge(const char* name, bool dsp) {
     auto* device = new audio::AudioDevice(&player);
     device->AddRef();
     rma::AudioFormat format{kChannels, kBits, kRate, kBlockBytes, 0};
-    device->Open(&format, &response);
+    // As Play does: the earlier figures' Stops have closed the output gate.
+    audio::ReopenOutputGate();
+    if (device->Open(&format, &response) != 0) std::fprintf(stderr, "%s: the device did not open\n", name);
 
     Buffer buffer;
     rma::AudioData data{&buffer, 0, 0};
