@@ -45,7 +45,6 @@ constexpr int kPathCapacity = 261;  // 260 characters and a terminator
 struct PluginState {
     std::atomic<HWND> statusWindow;          // status caption window
     std::atomic<HWND> videoWindow;           // the video site's window; never cleared
-    std::atomic<rma::IRMASiteWindowed*> videoSite;  // the newest video site, for Stop to destroy
     std::atomic<std::int32_t> lengthMs;
     char path[kPathCapacity];                // file or URL being played
     std::atomic<std::int32_t> paused;

@@ -12,6 +12,8 @@ using core::ComPtr;
 using core::g_module;
 using core::g_state;
 
+std::atomic<IRMASiteWindowed*> g_videoSite{nullptr};
+
 namespace {
 
 // Visible, resizable, captioned; no child flag, so the window is top-level
@@ -61,7 +63,7 @@ HRESULT SiteSupplier::SitesNeeded(UINT32 requestId, IRMAValues* siteProperties) 
     // The newest site is the one Stop destroys; a failed one is not kept, and
     // an older one stays reachable through the table until SitesNotNeeded.
     IRMASiteWindowed* site = result == kOk ? windowed.detach() : nullptr;
-    IRMASiteWindowed* older = g_state.videoSite.exchange(site);
+    IRMASiteWindowed* older = g_videoSite.exchange(site);
     if (older) older->Release();
     // Published first, checked after: a Stop that began meanwhile (it
     // starts a new generation before it destroys the site) either finds the
@@ -70,7 +72,7 @@ HRESULT SiteSupplier::SitesNeeded(UINT32 requestId, IRMAValues* siteProperties) 
     if (site && !core::IsCurrentGeneration(generation)) {
         core::Trace("video site created after its playback stopped: destroyed");
         IRMASiteWindowed* expected = site;
-        if (g_state.videoSite.compare_exchange_strong(expected, nullptr)) {
+        if (g_videoSite.compare_exchange_strong(expected, nullptr)) {
             site->Destroy();
             site->Release();
         }
@@ -139,7 +141,7 @@ rma::IRMASiteSupplier* NewSiteSupplier(rma::IRMAPlayer* player) noexcept {
 }
 
 void DestroyVideoSite() noexcept {
-    IRMASiteWindowed* site = g_state.videoSite.exchange(nullptr);
+    IRMASiteWindowed* site = g_videoSite.exchange(nullptr);
     if (!site) return;
     site->Destroy();
     site->Release();

@@ -3,6 +3,8 @@
 // top-level "Video Window" owned by the host window, at its top-right corner.
 #pragma once
 
+#include <atomic>
+
 #include "core/com_object.h"
 #include "core/com_ptr.h"
 #include "engine/site_table.h"
@@ -40,6 +42,9 @@ private:
 
 // A new supplier with a reference count of 0, or null without memory.
 rma::IRMASiteSupplier* NewSiteSupplier(rma::IRMAPlayer* player) noexcept;
+
+// The newest video site, held (one reference) for Stop to destroy.
+extern std::atomic<rma::IRMASiteWindowed*> g_videoSite;
 
 // Destroys the video site that the latest SitesNeeded created, if any.
 void DestroyVideoSite() noexcept;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/playback_state.h"
+#include "engine/site_supplier.h"
 #include "support/test_support.h"
 
 using namespace core;
@@ -161,7 +162,7 @@ TEST_F(Sessions, VideoSiteOfAStoppedPlaybackIsGivenBack) {
     ASSERT_EQ(Play(kStream), 0);
     g_module.Stop();
     ASSERT_TRUE(PumpUntil([&] { return engine().Query("sites") == 0; }, 5000));
-    EXPECT_EQ(g_state.videoSite.load(), nullptr);
+    EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
 }
 
 // Each play that ended by itself leaves no thread handle behind when the

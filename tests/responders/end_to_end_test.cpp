@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/playback_state.h"
+#include "engine/site_supplier.h"
 #include "support/test_support.h"
 
 using namespace core;
@@ -29,7 +30,7 @@ protected:
     void TearDown() override {
         host.reset();
         testsupport::ExpectCleanPluginState();
-        EXPECT_EQ(g_state.videoSite.load(), nullptr);
+        EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
         EXPECT_EQ(engine().Query("sites"), 0) << "a video window outlived the presentation";
         EXPECT_EQ(engine().Query("live"), 0);
         EXPECT_EQ(engine().Query("clientrefs"), 0);
@@ -103,10 +104,10 @@ TEST_F(Presentation, VideoOpensItsWindowBesideTheHostAndLeavesNothingBehind) {
 TEST_F(Presentation, StopDuringVideoClosesTheWindowAtOnce) {
     ASSERT_EQ(engine().Control("video on; name main; length 5000; pace realtime"), 0);
     ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
-    ASSERT_TRUE(PumpUntil([&] { return g_state.videoSite.load() != nullptr; })) << engine().Log();
+    ASSERT_TRUE(PumpUntil([&] { return ::engine::g_videoSite.load() != nullptr; })) << engine().Log();
     HWND video = g_state.videoWindow.load();
     g_module.Stop();
-    EXPECT_EQ(g_state.videoSite.load(), nullptr);
+    EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(video); }, 5000));
 }
 

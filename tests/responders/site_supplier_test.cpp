@@ -46,11 +46,11 @@ class SiteSupplierTest : public ::testing::Test {
 protected:
     void SetUp() override {
         host.settings.stopOnMessages = false;
-        g_state.videoSite = nullptr;
+        ::engine::g_videoSite = nullptr;
         g_state.videoWindow = nullptr;
     }
     void TearDown() override {
-        EXPECT_EQ(g_state.videoSite.load(), nullptr);
+        EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
         EXPECT_EQ(world.LiveWindows(), 0);
         world.ExpectBalanced();
     }
@@ -91,7 +91,7 @@ TEST_F(SiteSupplierTest, OpensOwnedVideoWindowAtHostTopRightThenEngineAndStopEnd
     EXPECT_EQ(placed.left, 375);
     EXPECT_EQ(placed.top, 50);
 
-    EXPECT_EQ(g_state.videoSite.load(), As<rma::IRMASiteWindowed>(site.windowed));
+    EXPECT_EQ(::engine::g_videoSite.load(), As<rma::IRMASiteWindowed>(site.windowed));
     EXPECT_EQ(g_state.videoWindow.load(), window);
     EXPECT_EQ(site.refs, 2) << "Stop's reference and the table's";
     EXPECT_EQ(RecordedSites(supplier.get()), 1);
@@ -156,7 +156,7 @@ TEST_F(SiteSupplierTest, EachFailureReleasesWhatTheCallTook) {
         {
             auto supplier = MakeSupplier(failing);
             EXPECT_EQ(Need(supplier.get(), failing, 3, {{"playto", "left"}}), c.code);
-            EXPECT_EQ(g_state.videoSite.load(), nullptr);
+            EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
             EXPECT_EQ(failing.LiveWindows(), 0);
             EXPECT_EQ(RecordedSites(supplier.get()), c.registered ? 1 : 0);
             // A refused AddSite is still logged, but registers nothing to remove.
@@ -195,7 +195,7 @@ TEST_F(SiteSupplierTest, SecondRequestTakesOverStopsReferenceAndTheOlderStaysRec
     ASSERT_EQ(Need(supplier.get(), world, 2, {{"playto", "b"}}), 0);
     standin::Site& older = *world.sites[0];
     standin::Site& newer = *world.sites[1];
-    EXPECT_EQ(g_state.videoSite.load(), As<rma::IRMASiteWindowed>(newer.windowed));
+    EXPECT_EQ(::engine::g_videoSite.load(), As<rma::IRMASiteWindowed>(newer.windowed));
     EXPECT_EQ(g_state.videoWindow.load(), newer.window);
     EXPECT_EQ(older.refs, 1) << "only the table's reference is left on the older site";
     EXPECT_TRUE(IsWindow(older.window));
