@@ -41,6 +41,7 @@ struct Host {
     HWND window;
     std::atomic<int> end{Running};
     bool playIssued, stopCalled;
+    int eofs;  // end-of-file messages in this Play
     DWORD playTick;
 };
 Host g_host;
@@ -118,6 +119,7 @@ void HostStop() {
     if (!g_host.playIssued || g_host.stopCalled) return;
     g_host.stopCalled = true;
     Event("stop");
+    OutputHostStopping();
     g_host.module->Stop();
 }
 
@@ -129,6 +131,8 @@ void Finish(End end) {
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kEndOfFileMessage) {
         Event("eof");
+        if (g_host.stopCalled) Unexpected("eof after stop");
+        if (++g_host.eofs == 2) Unexpected("eof twice in one play");
         Finish(EndEof);
         HostStop();
         return 0;
@@ -227,6 +231,21 @@ void UnloadPlugin() {
 
 // ---- play --------------------------------------------------------------
 
+void __stdcall EngineAliveAtUnload(const char* alive) {
+    Unexpected("engine objects alive at unload: %s", alive ? alive : "");
+}
+
+// The stand-in engine names the objects still alive when it is unloaded;
+// another engine lacks the export and is left alone.
+void WatchEngineUnload() {
+    typedef void(__stdcall * ReportFn)(const char*);
+    typedef void(__stdcall * SetReportFn)(ReportFn);
+    HMODULE engine = GetModuleHandleA("pnen3260.dll");
+    auto set = engine ? reinterpret_cast<SetReportFn>(reinterpret_cast<void*>(GetProcAddress(engine, "SimEngineOnUnload")))
+                      : nullptr;
+    if (set) set(EngineAliveAtUnload);
+}
+
 void SetEngineKey(const Options& o) {
     if (o.noEngineKey) {
         RegDeleteKeyA(HKEY_CLASSES_ROOT, kEngineKey);
@@ -302,6 +321,10 @@ void Tick(const Options& o, Schedule& s) {
         Event("seek %d", to);
         g_host.module->SetOutputTime(to);
     }
+    // An end of file the plug-in posted before this moment comes first, as
+    // it would in the host's own message loop.
+    MSG pending;
+    if (PeekMessageA(&pending, g_host.window, kEndOfFileMessage, kEndOfFileMessage, PM_NOREMOVE)) return;
     if (o.stopAt >= 0 && !s.stopDone && reached(o.stopAt)) {
         s.stopDone = true;
         Finish(EndStopped);
@@ -313,12 +336,14 @@ void Tick(const Options& o, Schedule& s) {
 End PlayOnce(const Options& o) {
     g_host.end.store(Running);
     g_host.stopCalled = false;
+    g_host.eofs = 0;
     SetTimer(g_host.window, kTimeoutTimer, o.timeoutMs, nullptr);
     OutputNewPlay();
     std::string path = o.names[0];
     g_host.playIssued = true;
     int result = g_host.module->Play(&path[0]);
     Event("play %d", result);
+    WatchEngineUnload();
     g_host.playTick = GetTickCount();
     if (result != 0) Finish(EndFailed);
     Schedule schedule;
