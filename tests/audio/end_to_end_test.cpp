@@ -194,6 +194,40 @@ TEST_F(EndToEndTest, DspHooksChangeWhatIsWritten) {
     EXPECT_TRUE(doubled);
 }
 
+int Sample24(const std::string& bytes, size_t at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+    return static_cast<int>(static_cast<unsigned>(p[0] | p[1] << 8 | p[2] << 16) << 8) >> 8;
+}
+
+TEST_F(EndToEndTest, DspHooksTakeThreeByteSamples) {
+    // 0.1 s of 24-bit stereo, beginning with the one value that has no positive twin.
+    std::string samples = Samples(4800 * 6, 11);
+    samples.replace(0, 3, std::string("\x00\x00\x80", 3));
+    HostsimRun run = Play(48000, 2, 24, samples, "--dsp invert");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
+    std::string written = WavData(ReadFileBytes(result));
+    ASSERT_EQ(written.size(), samples.size()) << run.output;
+    bool inverted = true;
+    for (size_t i = 0; i + 2 < samples.size() && inverted; i += 3) {
+        const int in = Sample24(samples, i);
+        inverted = Sample24(written, i) == (in == -8388608 ? 8388607 : -in);
+    }
+    EXPECT_TRUE(inverted);
+
+    run = Play(48000, 2, 24, samples, "--dsp stretch");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
+    written = WavData(ReadFileBytes(result));
+    ASSERT_EQ(written.size(), 2 * samples.size()) << run.output;
+    bool doubled = true;
+    for (size_t frame = 0; frame < samples.size() / 6 && doubled; ++frame) {
+        doubled = written.compare(12 * frame, 6, samples, 6 * frame, 6) == 0 &&
+                  written.compare(12 * frame + 6, 6, samples, 6 * frame, 6) == 0;
+    }
+    EXPECT_TRUE(doubled);
+}
+
 TEST_F(EndToEndTest, RefusedOutputShowsItsBoxAndPlaybackStops) {
     const std::string samples = Samples(17640 * 3, 9);
     HostsimRun run = Play(44100, 2, 16, samples, "--refuse-open --timeout 20000");
@@ -205,8 +239,11 @@ TEST_F(EndToEndTest, RefusedOutputShowsItsBoxAndPlaybackStops) {
 }
 
 TEST_F(EndToEndTest, StatusCaptionsAppearBesideTheHostAndGo) {
+    // The engine takes its time to connect, as a real one does: the caption
+    // stands until the first position report, long enough for hostsim's
+    // window poll to see it.
     HostsimRun run = RunHostsim("play rtsp://example.com/a.rm --engine \"length 600; contacting 0 example.com; "
-                         "buffering 100 20 60\"");
+                         "connect 300; buffering 100 20 60\"");
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_NE(run.output.find("status show \"Contacting example.com\" 375 50"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("\"Buffering 20%\""), std::string::npos) << run.output;

@@ -29,7 +29,7 @@ protected:
         testsupport::ExpectCleanPluginState();
         EXPECT_EQ(g_state.videoSite.load(), nullptr);
         EXPECT_EQ(engine().Query("sites"), 0) << "a video window outlived the presentation";
-        EXPECT_EQ(engine().Query("live"), 0);
+        EXPECT_EQ(engine().Query("live"), 0) << engine().Alive();
         EXPECT_EQ(engine().Query("clientrefs"), 0);
     }
 
@@ -106,6 +106,15 @@ TEST_F(Presentation, StopDuringVideoClosesTheWindowAtOnce) {
     g_module.Stop();
     EXPECT_EQ(g_state.videoSite.load(), nullptr);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(video); }, 5000));
+}
+
+// Waits for the fix of: a site the engine asks for while the host stops
+// outlives the engine (the teardown finds it alive).
+TEST_F(Presentation, DISABLED_StopBeforeTheVideoSiteComesLeavesNoSiteBehind) {
+    ASSERT_EQ(engine().Control("video on; length 5000; delay Stop 300"), 0);
+    ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
+    g_module.Stop();
+    EXPECT_EQ(g_state.videoSite.load(), nullptr);
 }
 
 TEST_F(Presentation, CredentialsAreDeclinedAndThePresentationFails) {
