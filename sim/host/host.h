@@ -51,9 +51,9 @@ OutputTotals OutputGetTotals();
 
 // ---- watch.cpp ---------------------------------------------------------
 // Starts a thread that reports message boxes of this process (and answers
-// them: IDOK-like when answerOk, else IDCANCEL-like) and the status and
-// video windows owned by the host window.
-void WatchStart(HWND hostWindow, bool answerOk);
+// them answerAfterMs after they appeared: IDOK-like when answerOk, else
+// IDCANCEL-like) and the status and video windows owned by the host window.
+void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs);
 void WatchStop();
 // Number of message boxes seen and answered so far.
 int WatchBoxesAnswered();
