@@ -48,6 +48,17 @@ protected:
     static bool WaitForState(PlaybackState state, DWORD timeoutMs = 10000) {
         return PumpUntil([&] { return GetPlaybackState() == state; }, timeoutMs);
     }
+    // Plays until the playback thread waits for the output to play out what it
+    // holds; the output says it still plays.
+    void StartDraining() {
+        engine().Control("length 60000; isdone 1");
+        ASSERT_EQ(Play(wav), 0);
+        // The drain asks an open output: a closed one would play nothing.
+        ASSERT_TRUE(PumpUntil([&] { return host->counts.outOpened.load() == 1; }));
+        host->settings.isPlaying = 1;
+        PostPlayerCommand(CmdStreamEnded, 0);
+        ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
+    }
 
     MessageBoxWatcher boxes;  // answers every box; outlives the host
     std::unique_ptr<FakeHost> host;
@@ -381,13 +392,7 @@ TEST_F(Playback, DISABLED_StopBeforeTheEngineBeginsOpensNoOutput) {
 // ---- the end of a presentation --------------------------------------------------
 
 TEST_F(Playback, StreamEndedWaitsForTheOutputThenTellsTheHost) {
-    engine().Control("length 60000; isdone 1");
-    ASSERT_EQ(Play(wav), 0);
-    // The drain asks an open output: a closed one would play nothing.
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.outOpened.load() == 1; }));
-    host->settings.isPlaying = 1;
-    PostPlayerCommand(CmdStreamEnded, 0);
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
+    ASSERT_NO_FATAL_FAILURE(StartDraining());
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
     EXPECT_GE(host->counts.outCanWrite.load(), 2);
     host->settings.isPlaying = 0;
@@ -402,13 +407,7 @@ TEST_F(Playback, StopDuringTheDrainEndsItWithoutEndOfFile) {
     // must keep saying it plays, or the drain ends into an end of file:
     // DISABLED_StopDuringTheDrainMakesNoOutputCallAfterClose waits for that fix.
     host->settings.closedOutputAnswersAsOpen = true;
-    engine().Control("length 60000; isdone 1");
-    ASSERT_EQ(Play(wav), 0);
-    // The drain asks an open output: a closed one would play nothing.
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.outOpened.load() == 1; }));
-    host->settings.isPlaying = 1;
-    PostPlayerCommand(CmdStreamEnded, 0);
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
+    ASSERT_NO_FATAL_FAILURE(StartDraining());
     boxes.Clear();
     g_module.Stop();
     EXPECT_EQ(boxes.Count(), 0u);
@@ -419,12 +418,7 @@ TEST_F(Playback, StopDuringTheDrainEndsItWithoutEndOfFile) {
 
 // Waits for the fix of: the drain polling the output after Stop closed it.
 TEST_F(Playback, DISABLED_StopDuringTheDrainMakesNoOutputCallAfterClose) {
-    engine().Control("length 60000; isdone 1");
-    ASSERT_EQ(Play(wav), 0);
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.outOpened.load() == 1; }));
-    host->settings.isPlaying = 1;
-    PostPlayerCommand(CmdStreamEnded, 0);
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
+    ASSERT_NO_FATAL_FAILURE(StartDraining());
     g_module.Stop();
     testsupport::PumpFor(200);
     EXPECT_EQ(host->counts.callsAfterClose.load(), 0);
