@@ -83,4 +83,22 @@ ensure_prefix() {
         "$WINE" wineboot -i >/dev/null 2>&1 || true
         wineserver -w || true
     fi
+    disable_crash_debugger
+}
+
+# A crashing test program would otherwise sit for minutes in Wine's debugger;
+# with a debugger that cannot start, it ends at once with its exception.
+# Both registry views: a 64-bit prefix keeps the 32-bit one under Wow6432Node.
+AEDEBUG='Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+disable_crash_debugger() {
+    local keys=("HKLM\\$AEDEBUG")
+    [ "${WINEARCH:-win32}" = win64 ] && keys+=("HKLM\\Software\\Wow6432Node\\${AEDEBUG#Software\\}")
+    local set
+    set=$(grep -c '^"Debugger"="false"' "$WINEPREFIX/system.reg" 2>/dev/null || true)
+    [ "${set:-0}" -ge ${#keys[@]} ] && return 0
+    for key in "${keys[@]}"; do
+        "$WINE" reg add "$key" /v Debugger /t REG_SZ /d false /f >/dev/null 2>&1 || true
+        "$WINE" reg add "$key" /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1 || true
+    done
+    wineserver -w || true
 }

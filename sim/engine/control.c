@@ -38,6 +38,16 @@ volatile LONG g_simSiteWindows;
 static CRITICAL_SECTION g_lock; /* scenario and log */
 static SimScenario g_scenario;
 static volatile LONG g_liveObjects;
+static volatile LONG g_liveByKind[OBJ_KINDS];
+static const char* const kObjectNames[OBJ_KINDS] = {"engine", "player", "buffer", "values", "site", "response",
+                                                    "authresponse"};
+
+/* Observers a test or host registers; neither is a scenario setting, so
+ * `reset` leaves them. */
+typedef void(SIMCALL* SimUnloadReport)(const char* alive);
+typedef int(SIMCALL* SimSeekHook)(ULONG32 timeMs);
+static SimUnloadReport volatile g_unloadReport;
+static SimSeekHook volatile g_seekHook;
 static volatile LONG g_clientRefs[REF_KINDS];
 
 #define LOG_LIMIT 65536
@@ -221,6 +231,14 @@ static int Apply(const char* command) {
         RestOf(command, &w, 2, e->text, sizeof e->text);
         return 0;
     }
+    if (_stricmp(verb, "connect") == 0 && w.count == 2 && Number(w.word[1], &a)) {
+        s->connectMs = a;
+        return 0;
+    }
+    if (_stricmp(verb, "nopreseek") == 0 && w.count == 1) {
+        s->noPreSeek = 1;
+        return 0;
+    }
     if (_stricmp(verb, "stopat") == 0 && w.count == 2 && Number(w.word[1], &a)) {
         s->stopAtSet = 1;
         s->stopAtMs = a;
@@ -330,8 +348,47 @@ int SIMCALL SimEngineLog(char* buffer, int size) {
 
 /* ---- counters ------------------------------------------------------------------ */
 
-void SimObjectCreated(void) { InterlockedIncrement(&g_liveObjects); }
-void SimObjectDestroyed(void) { InterlockedDecrement(&g_liveObjects); }
+void SimObjectCreated(int kind) {
+    InterlockedIncrement(&g_liveObjects);
+    InterlockedIncrement(&g_liveByKind[kind]);
+}
+
+void SimObjectDestroyed(int kind) {
+    InterlockedDecrement(&g_liveObjects);
+    InterlockedDecrement(&g_liveByKind[kind]);
+}
+
+/* "site=1 buffer=1": the kinds with objects alive, in a fixed order. */
+static int DescribeAlive(char* out, size_t size) {
+    size_t used = 0;
+    int total = 0;
+    out[0] = 0;
+    for (int k = 0; k < OBJ_KINDS; ++k) {
+        LONG n = g_liveByKind[k];
+        if (n == 0) continue;
+        total += (int)n;
+        int wrote = snprintf(out + used, size - used, "%s%s=%ld", used ? " " : "", kObjectNames[k], (long)n);
+        if (wrote < 0 || (size_t)wrote >= size - used) break;
+        used += (size_t)wrote;
+    }
+    return total;
+}
+
+int SIMCALL SimEngineAlive(char* buffer, int size) {
+    char text[256];
+    int total = DescribeAlive(text, sizeof text);
+    if (buffer && size > 0) snprintf(buffer, (size_t)size, "%s", text);
+    return total;
+}
+
+void SIMCALL SimEngineOnUnload(SimUnloadReport report) { g_unloadReport = report; }
+
+void SIMCALL SimEngineOnSeek(SimSeekHook hook) { g_seekHook = hook; }
+
+void SimCallSeekHook(ULONG32 timeMs) {
+    SimSeekHook hook = g_seekHook;
+    if (hook) SimLog("Hook.Seek %d", hook(timeMs));
+}
 
 void SimHold(void* object, int kind) {
     if (!object) return;
@@ -407,6 +464,12 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
         char script[4096];
         DWORD n = GetEnvironmentVariableA("SIMENGINE_SCRIPT", script, sizeof script);
         if (n > 0 && n < sizeof script) SimEngineControl(script);
+    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+        /* FreeLibrary, not the process's end: every object handed out must
+         * be gone, or its table would point into unloaded code. */
+        char alive[256];
+        SimUnloadReport report = g_unloadReport;
+        if (DescribeAlive(alive, sizeof alive) > 0 && report) report(alive);
     }
     return TRUE;
 }

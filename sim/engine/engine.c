@@ -50,7 +50,7 @@ static ULONG EngineReleaseOf(SimEngine* e) {
     if (left > 0) return (ULONG)left;
     DeleteCriticalSection(&e->lock);
     free(e);
-    SimObjectDestroyed();
+    SimObjectDestroyed(OBJ_ENGINE);
     return 0;
 }
 
@@ -342,7 +342,7 @@ HRESULT SIMCALL CreateEngine(void** out) {
     e->admVtbl = &kManagerVtbl;
     e->refs = 1;
     InitializeCriticalSection(&e->lock);
-    SimObjectCreated();
+    SimObjectCreated(OBJ_ENGINE);
     EnterCriticalSection(&g_enginesLock);
     for (int i = 0; i < MAX_ENGINES; ++i) {
         if (!g_engineList[i]) {

@@ -6,12 +6,13 @@
 
 /* ---- IRMABuffer ----------------------------------------------------------------- */
 
-void SimSingleInit(SimSingle* s, const void* vtbl, const GUID* iid, void (*destroy)(SimSingle*)) {
+void SimSingleInit(SimSingle* s, const void* vtbl, const GUID* iid, int kind, void (*destroy)(SimSingle*)) {
     s->vtbl = vtbl;
     s->refs = 1;
     s->iid = iid;
     s->destroy = destroy;
-    SimObjectCreated();
+    s->kind = kind;
+    SimObjectCreated(kind);
 }
 
 HRESULT SIMCALL SimSingleQueryInterface(void* self, const GUID* iid, void** out) {
@@ -32,8 +33,9 @@ ULONG SIMCALL SimSingleRelease(void* self) {
     SimSingle* s = self;
     LONG left = InterlockedDecrement(&s->refs);
     if (left > 0) return (ULONG)left;
+    int kind = s->kind;
     s->destroy(s);
-    SimObjectDestroyed();
+    SimObjectDestroyed(kind);
     return 0;
 }
 
@@ -88,7 +90,7 @@ void* SimBufferNew(const void* data, ULONG32 length) {
         return NULL;
     }
     if (data) memcpy(bytes, data, length);
-    SimSingleInit(&b->head, &kBufferVtbl, &kIidBuffer, BufferDestroy);
+    SimSingleInit(&b->head, &kBufferVtbl, &kIidBuffer, OBJ_BUFFER, BufferDestroy);
     b->data = bytes;
     b->size = length;
     return b;
@@ -241,7 +243,7 @@ static ULONG SIMCALL ValuesRelease(void* self) {
     if (left > 0) return (ULONG)left;
     SimPropertiesFree(&f->props);
     free(v);
-    SimObjectDestroyed();
+    SimObjectDestroyed(OBJ_VALUES);
     return 0;
 }
 
@@ -305,7 +307,7 @@ void* SimValuesNew(void) {
     if (!v) return NULL;
     SimValuesFaceInit(&v->face, NULL);
     v->refs = 1;
-    SimObjectCreated();
+    SimObjectCreated(OBJ_VALUES);
     return &v->face;
 }
 

@@ -51,7 +51,7 @@ static ULONG ReleaseOf(SimPlayer* p) {
     CloseHandle(p->wake);
     DeleteCriticalSection(&p->lock);
     free(p);
-    SimObjectDestroyed();
+    SimObjectDestroyed(OBJ_PLAYER);
     return 0;
 }
 
@@ -386,6 +386,7 @@ static HRESULT SIMCALL PlayerPause(void* s) {
 static HRESULT SIMCALL PlayerSeek(void* s, ULONG32 timeMs) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.Seek %lu", (unsigned long)timeMs);
+    SimCallSeekHook(timeMs);
     SimDelay(DELAY_SEEK);
     if (!p->current) return SIM_E_UNEXPECTED;
     InterlockedExchange(&p->seekTargetMs, (LONG)timeMs);
@@ -634,7 +635,7 @@ SimPlayer* SimPlayerNew(SimEngine* engine) {
     p->refs = 1;
     p->engine = engine;
     InitializeCriticalSection(&p->lock);
-    SimObjectCreated();
+    SimObjectCreated(OBJ_PLAYER);
     return p;
 }
 

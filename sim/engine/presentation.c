@@ -126,7 +126,7 @@ static HRESULT Authenticate(Playback* pb) {
         SimDrop(manager, REF_OTHER);
         return SIM_E_FAIL;
     }
-    SimSingleInit(&r->head, &kAuthVtbl, &kIidAuthResponse, AuthDestroy);
+    SimSingleInit(&r->head, &kAuthVtbl, &kIidAuthResponse, OBJ_AUTH_RESPONSE, AuthDestroy);
     r->result = SIM_E_NOT_AUTHORIZED;
     r->answered = answered;
     SimLog("AuthManager.HandleAuthenticationRequest");
@@ -181,7 +181,7 @@ static HRESULT OpenDevice(Playback* pb) {
     const SimMedia* m = pb->m;
     pb->response = calloc(1, sizeof *pb->response);
     if (!pb->response) return SIM_E_FAIL;
-    SimSingleInit(&pb->response->head, &kResponseVtbl, &kIidAudioResponse, ResponseDestroy);
+    SimSingleInit(&pb->response->head, &kResponseVtbl, &kIidAudioResponse, OBJ_AUDIO_RESPONSE, ResponseDestroy);
     SimAudioFormat format = {(UINT16)m->channels, (UINT16)m->bits, m->rate, (UINT16)pb->block, 0};
     SimLog("Device.Open %lu %lu %lu %lu", (unsigned long)m->rate, (unsigned long)m->channels, (unsigned long)m->bits,
            (unsigned long)pb->block);
@@ -241,7 +241,7 @@ static void ApplyPause(Playback* pb) {
 static int Seek(Playback* pb, UINT32 to) {
     UINT32 old = Clock(pb);
     if (to > pb->m->lengthMs) to = pb->m->lengthMs;
-    SimAdvise(pb->p, ON_PRE_SEEK, old, to, NULL);
+    if (!pb->sc->noPreSeek) SimAdvise(pb->p, ON_PRE_SEEK, old, to, NULL);
     if (pb->sc->errorWhen == WHEN_SEEK) {
         ReportScenarioError(pb);
         return 0;
@@ -313,6 +313,9 @@ static int Play(Playback* pb) {
             SimAdvise(p, ON_CONTACTING, 0, 0, sc->events[i].text);
         }
     }
+    /* Connecting takes its time; a Stop meanwhile ends it. */
+    for (DWORD start = GetTickCount(); !pb->run->stop && GetTickCount() - start < sc->connectMs;)
+        WaitForSingleObject(p->wake, TICK_MS);
     if (sc->authMarker[0] && strstr(pb->run->url, sc->authMarker)) {
         HRESULT hr = Authenticate(pb);
         if (hr != SIM_OK) {

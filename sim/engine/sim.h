@@ -330,6 +330,8 @@ typedef struct SimScenario {
     int realtime;
     SimTimedEvent events[SIM_MAX_EVENTS];
     int eventCount;
+    UINT32 connectMs; /* after the contacting texts due at 0 */
+    int noPreSeek;
     int stopAtSet;
     UINT32 stopAtMs;
     int errorWhen;
@@ -350,12 +352,18 @@ HRESULT SimFailure(int kind);
 int SimHidden(int kind);
 int SimLogging(int kind);
 void SimDelay(int kind);
+/* Calls the hook a test registered for the moment a Seek arrives, and logs its answer. */
+void SimCallSeekHook(ULONG32 timeMs);
 
 /* ---- log, counters and client references (control.c) ------------------- */
 void SimLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-void SimObjectCreated(void);
-void SimObjectDestroyed(void);
+/* Every object the engine hands out is counted by kind, so that what is
+ * still alive when the library is unloaded can be named. */
+enum SimObjectKind { OBJ_ENGINE, OBJ_PLAYER, OBJ_BUFFER, OBJ_VALUES, OBJ_SITE, OBJ_AUDIO_RESPONSE,
+                     OBJ_AUTH_RESPONSE, OBJ_KINDS };
+void SimObjectCreated(int kind);
+void SimObjectDestroyed(int kind);
 
 enum SimRefKind { REF_DEVICE, REF_CONTEXT, REF_ADVISE_SINKS, REF_ERROR_SINKS, REF_OTHER, REF_KINDS };
 /* AddRef/Release on a client's object, counted by kind. */
@@ -381,9 +389,10 @@ typedef struct SimSingle {
     volatile LONG refs;
     const GUID* iid;
     void (*destroy)(struct SimSingle* self);
+    int kind; /* SimObjectKind */
 } SimSingle;
 /* Starts the count at one: the creator's reference. */
-void SimSingleInit(SimSingle* s, const void* vtbl, const GUID* iid, void (*destroy)(SimSingle*));
+void SimSingleInit(SimSingle* s, const void* vtbl, const GUID* iid, int kind, void (*destroy)(SimSingle*));
 HRESULT SIMCALL SimSingleQueryInterface(void* self, const GUID* iid, void** out);
 ULONG SIMCALL SimSingleAddRef(void* self);
 ULONG SIMCALL SimSingleRelease(void* self);

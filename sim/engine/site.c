@@ -170,7 +170,7 @@ static ULONG ReleaseOf(SimSite* s) {
     DestroyWindowOf(s);
     SimPropertiesFree(&s->values.props);
     free(s);
-    SimObjectDestroyed();
+    SimObjectDestroyed(OBJ_SITE);
     return 0;
 }
 
@@ -325,6 +325,6 @@ void* SimSiteNew(void) {
     s->size.cx = DEFAULT_WIDTH;
     s->size.cy = DEFAULT_HEIGHT;
     Place(s);
-    SimObjectCreated();
+    SimObjectCreated(OBJ_SITE);
     return &s->windowedVtbl;
 }

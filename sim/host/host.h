@@ -39,7 +39,11 @@ void OutputInstall(InModule* module, OutModule* out, HWND mainWindow);
 // A new Play begins: until the output is opened again, the calls that are
 // allowed before a first Open are allowed again.
 void OutputNewPlay();
-// Calls after this are reported as unexpected (the plug-in's Quit is done).
+// hostsim is about to call the plug-in's Stop for this Play: from now until
+// the next Play the output may be closed but not opened again.
+void OutputHostStopping();
+// Calls after this are reported as unexpected (the plug-in's Quit is done),
+// and so is an output left open.
 void OutputRetire();
 // Finishes the WAV file and prints the per-operation call counts.
 void OutputFinish();
@@ -47,9 +51,9 @@ OutputTotals OutputGetTotals();
 
 // ---- watch.cpp ---------------------------------------------------------
 // Starts a thread that reports message boxes of this process (and answers
-// them: IDOK-like when answerOk, else IDCANCEL-like) and the status and
-// video windows owned by the host window.
-void WatchStart(HWND hostWindow, bool answerOk);
+// them answerAfterMs after they appeared: IDOK-like when answerOk, else
+// IDCANCEL-like) and the status and video windows owned by the host window.
+void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs);
 void WatchStop();
 // Number of message boxes seen and answered so far.
 int WatchBoxesAnswered();

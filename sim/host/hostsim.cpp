@@ -29,7 +29,7 @@ struct Options {
     std::string command, plugin, engineDir, script, wavPath, listFile;
     std::vector<std::string> names;
     std::vector<Trigger> seeks, pauses;
-    int stopAt = -1, timeoutMs = 60000, dsp = 0, refuseOpen = 0, repeat = 1;
+    int stopAt = -1, timeoutMs = 60000, dsp = 0, refuseOpen = 0, repeat = 1, answerAfterMs = 0;
     bool realtime = false, verbose = false, answerOk = true, noEngineKey = false;
     bool hex = false, playing = false, engineDirGiven = false;
 };
@@ -41,6 +41,7 @@ struct Host {
     HWND window;
     std::atomic<int> end{Running};
     bool playIssued, stopCalled;
+    int eofs;  // end-of-file messages in this Play
     DWORD playTick;
 };
 Host g_host;
@@ -48,7 +49,7 @@ Host g_host;
 void Usage() {
     fputs("usage: hostsim isours NAME...\n"
           "       hostsim play PATH_OR_URL [--seek AT_MS:TO_MS]... [--pause AT_MS:FOR_MS]... [--stop-at MS]\n"
-          "            [--out FILE.wav] [--realtime] [--answer ok|cancel] [--dsp invert|stretch] [--verbose]\n"
+          "            [--out FILE.wav] [--realtime] [--answer ok|cancel] [--answer-after MS] [--dsp invert|stretch] [--verbose]\n"
           "            [--refuse-open | --refuse-open-once] [--engine SCRIPT] [--engine-dir DIR | --no-engine-key]\n"
           "            [--plugin DLL] [--timeout MS] [--repeat N]\n"
           "       hostsim info [--hex] [--playing] [--list FILE] [FILE...]\n"
@@ -93,6 +94,7 @@ bool Parse(int argc, char** argv, Options* o) {
         else if (a == "--realtime") o->realtime = true;
         else if (a == "--verbose") o->verbose = true;
         else if (a == "--answer" && next && (!strcmp(next, "ok") || !strcmp(next, "cancel"))) o->answerOk = !strcmp(take(), "ok");
+        else if (a == "--answer-after" && next && ParseInt(next, &o->answerAfterMs)) take();
         else if (a == "--dsp" && next && !strcmp(next, "invert")) { take(); o->dsp = 1; }
         else if (a == "--dsp" && next && !strcmp(next, "stretch")) { take(); o->dsp = 2; }
         else if (a == "--refuse-open") o->refuseOpen = 1;
@@ -118,6 +120,7 @@ void HostStop() {
     if (!g_host.playIssued || g_host.stopCalled) return;
     g_host.stopCalled = true;
     Event("stop");
+    OutputHostStopping();
     g_host.module->Stop();
 }
 
@@ -129,6 +132,8 @@ void Finish(End end) {
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kEndOfFileMessage) {
         Event("eof");
+        if (g_host.stopCalled) Unexpected("eof after stop");
+        if (++g_host.eofs == 2) Unexpected("eof twice in one play");
         Finish(EndEof);
         HostStop();
         return 0;
@@ -227,6 +232,21 @@ void UnloadPlugin() {
 
 // ---- play --------------------------------------------------------------
 
+void __stdcall EngineAliveAtUnload(const char* alive) {
+    Unexpected("engine objects alive at unload: %s", alive ? alive : "");
+}
+
+// The stand-in engine names the objects still alive when it is unloaded;
+// another engine lacks the export and is left alone.
+void WatchEngineUnload() {
+    typedef void(__stdcall * ReportFn)(const char*);
+    typedef void(__stdcall * SetReportFn)(ReportFn);
+    HMODULE engine = GetModuleHandleA("pnen3260.dll");
+    auto set = engine ? reinterpret_cast<SetReportFn>(reinterpret_cast<void*>(GetProcAddress(engine, "SimEngineOnUnload")))
+                      : nullptr;
+    if (set) set(EngineAliveAtUnload);
+}
+
 void SetEngineKey(const Options& o) {
     if (o.noEngineKey) {
         RegDeleteKeyA(HKEY_CLASSES_ROOT, kEngineKey);
@@ -302,6 +322,10 @@ void Tick(const Options& o, Schedule& s) {
         Event("seek %d", to);
         g_host.module->SetOutputTime(to);
     }
+    // An end of file the plug-in posted before this moment comes first, as
+    // it would in the host's own message loop.
+    MSG pending;
+    if (PeekMessageA(&pending, g_host.window, kEndOfFileMessage, kEndOfFileMessage, PM_NOREMOVE)) return;
     if (o.stopAt >= 0 && !s.stopDone && reached(o.stopAt)) {
         s.stopDone = true;
         Finish(EndStopped);
@@ -313,12 +337,14 @@ void Tick(const Options& o, Schedule& s) {
 End PlayOnce(const Options& o) {
     g_host.end.store(Running);
     g_host.stopCalled = false;
+    g_host.eofs = 0;
     SetTimer(g_host.window, kTimeoutTimer, o.timeoutMs, nullptr);
     OutputNewPlay();
     std::string path = o.names[0];
     g_host.playIssued = true;
     int result = g_host.module->Play(&path[0]);
     Event("play %d", result);
+    WatchEngineUnload();
     g_host.playTick = GetTickCount();
     if (result != 0) Finish(EndFailed);
     Schedule schedule;
@@ -346,7 +372,7 @@ int Play(const Options& o) {
         Event("host %ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
         Event("types %s", Quoted(FileTypes(g_host.module->FileExtensions).c_str()).c_str());
     }
-    WatchStart(g_host.window, o.answerOk);
+    WatchStart(g_host.window, o.answerOk, static_cast<DWORD>(o.answerAfterMs));
     UINT_PTR limit = static_cast<UINT_PTR>(o.timeoutMs) * o.repeat + kHangGraceMs;
     HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(limit), 0, nullptr);
     if (watchdog) CloseHandle(watchdog);

@@ -24,6 +24,10 @@ struct Output {
     std::atomic<int> calls[OpCount];
     std::atomic<int> retired;
     int opens;
+    int opened, closed;    // Opens that succeeded, and Closes
+    bool hostStopping;     // hostsim called Stop in this Play
+    bool openedAfterStop;  // and the output was opened after that
+    bool writeAfterStopSeen;
 
     Phase phase;
     int rate, channels, bits, frameBytes;
@@ -125,6 +129,7 @@ int HOST_CB OutOpen(int rate, int channels, int bits, int bufferLenMs, int preBu
     int refuse = g_out.options.refuseOpen == 1 || (g_out.options.refuseOpen == 2 && g_out.opens == 0);
     ++g_out.opens;
     if (g_out.phase == Open) Unexpected("outmod.open while open");
+    if (g_out.hostStopping) Unexpected("outmod.open after stop");
     if (rate <= 0 || channels <= 0 || bits < 8 || bits % 8) {
         Unexpected("outmod.open format %d %d %d", rate, channels, bits);
         refuse = 1;
@@ -137,6 +142,8 @@ int HOST_CB OutOpen(int rate, int channels, int bits, int bufferLenMs, int preBu
         return -1;
     }
     g_out.phase = Open;
+    ++g_out.opened;
+    if (g_out.hostStopping) g_out.openedAfterStop = true;
     g_out.rate = rate;
     g_out.channels = channels;
     g_out.bits = bits;
@@ -169,6 +176,7 @@ void HOST_CB OutClose() {
     Locked lock;
     Enter(OpClose);
     if (g_out.phase != Open) Unexpected("outmod.close while not open");
+    if (g_out.phase == Open) ++g_out.closed;
     g_out.phase = Closed;
     g_out.fill = 0;
     Event("outmod.close");
@@ -185,6 +193,11 @@ int HOST_CB OutWrite(char* data, int length) {
     if (length > kMaxWriteBytes || length < 0 || (!data && length)) {
         Unexpected("outmod.write %d bytes", length);
         if (length < 0 || !data) return 1;
+    }
+    // Reported once per Play: the calls line has the count.
+    if (g_out.openedAfterStop && g_out.phase == Open && !g_out.writeAfterStopSeen) {
+        g_out.writeAfterStopSeen = true;
+        Unexpected("outmod.write after stop");
     }
     g_out.totals.writes++;
     g_out.totals.writtenBytes += length;
@@ -325,6 +338,7 @@ long SampleAt(const unsigned char* p, int bytes) {
     switch (bytes) {
     case 1: return static_cast<long>(*p) - 128;
     case 2: return static_cast<short>(p[0] | p[1] << 8);
+    case 3: return static_cast<long>(static_cast<unsigned long>(p[0] | p[1] << 8 | p[2] << 16) << 8) >> 8;
     default: return static_cast<long>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<unsigned long>(p[3]) << 24);
     }
 }
@@ -333,6 +347,10 @@ void StoreSample(unsigned char* p, int bytes, long v) {
     switch (bytes) {
     case 1: *p = static_cast<unsigned char>((v > 127 ? 127 : v) + 128); break;
     case 2: v = v > 32767 ? 32767 : v; p[0] = static_cast<unsigned char>(v); p[1] = static_cast<unsigned char>(v >> 8); break;
+    case 3:
+        v = v > 8388607 ? 8388607 : v;
+        for (int i = 0; i < 3; ++i) p[i] = static_cast<unsigned char>(static_cast<unsigned long>(v) >> (8 * i));
+        break;
     default: for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(static_cast<unsigned long>(v) >> (8 * i));
     }
 }
@@ -341,7 +359,7 @@ int HOST_CB DspDoSamples(short* samples, int count, int bits, int channels, int 
     CheckRetired("dsp_dosamples");
     g_out.dspCalls.fetch_add(1);
     int bytes = bits / 8;
-    if (!samples || count < 0 || channels <= 0 || (bytes != 1 && bytes != 2 && bytes != 4)) {
+    if (!samples || count < 0 || channels <= 0 || bytes < 1 || bytes > 4 || bits % 8) {
         Unexpected("dsp_dosamples %d %d %d %d", count, bits, channels, rate);
         return count;
     }
@@ -418,9 +436,20 @@ void OutputInstall(InModule* module, OutModule* out, HWND mainWindow) {
 void OutputNewPlay() {
     Locked lock;
     if (g_out.phase == Closed) g_out.phase = NeverOpened;
+    g_out.hostStopping = g_out.openedAfterStop = g_out.writeAfterStopSeen = false;
 }
 
-void OutputRetire() { g_out.retired.store(1); }
+void OutputHostStopping() {
+    Locked lock;
+    g_out.hostStopping = true;
+}
+
+void OutputRetire() {
+    Locked lock;
+    g_out.retired.store(1);
+    if (g_out.opened > g_out.closed)
+        Unexpected("output left open at quit: opened %d closed %d", g_out.opened, g_out.closed);
+}
 
 void OutputFinish() {
     Locked lock;

@@ -21,9 +21,17 @@ struct Tracked {
     RECT rect;
 };
 
+// A box seen and not yet answered: the button, and when to press it.
+struct Pending {
+    int id;
+    DWORD due;
+};
+
 struct Watch {
     HWND host;
     bool answerOk;
+    DWORD answerAfterMs;
+    std::map<HWND, Pending> pending;
     HANDLE thread;
     std::atomic<int> stop, answered, boxOpen;
     std::set<HWND> answeredBoxes;
@@ -88,9 +96,23 @@ void HandleBox(HWND box) {
     g_watch.answeredBoxes.insert(box);
     Event("msgbox %s %s -> %s", Quoted(caption.c_str()).c_str(), Quoted(text.c_str()).c_str(), answer.name);
     if (GetWindow(box, GW_OWNER) != g_watch.host) Unexpected("msgbox not owned by the host window");
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer.id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, answer.id)));
-    g_watch.answered.fetch_add(1);
+    g_watch.pending[box] = Pending{answer.id, GetTickCount() + g_watch.answerAfterMs};
+}
+
+// Presses the buttons whose time has come, as a user who read the box would.
+void AnswerDue(const std::set<HWND>& boxes) {
+    for (auto it = g_watch.pending.begin(); it != g_watch.pending.end();) {
+        if (!boxes.count(it->first)) {
+            it = g_watch.pending.erase(it);
+        } else if (static_cast<LONG>(GetTickCount() - it->second.due) >= 0) {
+            PostMessageA(it->first, WM_COMMAND, MAKEWPARAM(it->second.id, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(it->first, it->second.id)));
+            g_watch.answered.fetch_add(1);
+            it = g_watch.pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 Tracked Read(HWND window) {
@@ -152,6 +174,7 @@ void Scan() {
             else if (captioned) video.insert(window);
         }
     }
+    AnswerDue(boxes);
     for (auto it = g_watch.answeredBoxes.begin(); it != g_watch.answeredBoxes.end();)
         it = boxes.count(*it) ? std::next(it) : g_watch.answeredBoxes.erase(it);
     g_watch.boxOpen.store(!boxes.empty());
@@ -170,9 +193,10 @@ DWORD WINAPI WatchThread(void*) {
 
 }  // namespace
 
-void WatchStart(HWND hostWindow, bool answerOk) {
+void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs) {
     g_watch.host = hostWindow;
     g_watch.answerOk = answerOk;
+    g_watch.answerAfterMs = answerAfterMs;
     g_watch.thread = CreateThread(nullptr, 0, WatchThread, nullptr, 0, nullptr);
 }
 

@@ -165,33 +165,51 @@ TEST_F(EndToEndTest, WavSamplesArriveByteForByte) {
     }
 }
 
-TEST_F(EndToEndTest, DspHooksChangeWhatIsWritten) {
-    const std::string samples = Samples(44100 * 4, 5);  // 0.5 s of 16-bit stereo
-    HostsimRun run = Play(44100, 2, 16, samples, "--dsp invert");
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    std::string written = WavData(ReadFileBytes(result));
-    ASSERT_EQ(written.size(), samples.size()) << run.output;
-    bool inverted = true;
-    for (size_t i = 0; i + 1 < samples.size() && inverted; i += 2) {
-        short in, out;
-        std::memcpy(&in, samples.data() + i, 2);
-        std::memcpy(&out, written.data() + i, 2);
-        // The host's effect saturates: -32768 has no positive twin.
-        inverted = out == (in == -32768 ? 32767 : -in);
-    }
-    EXPECT_TRUE(inverted);
+// A signed little-endian sample of `size` bytes (2 or 3).
+int SampleAt(const std::string& bytes, size_t at, int size) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+    const unsigned value = p[0] | p[1] << 8 | (size == 3 ? p[2] << 16 : 0);
+    return static_cast<int>(value << (32 - 8 * size)) >> (32 - 8 * size);
+}
 
-    run = Play(44100, 2, 16, samples, "--dsp stretch");
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
-    written = WavData(ReadFileBytes(result));
-    ASSERT_EQ(written.size(), 2 * samples.size()) << run.output;
-    bool doubled = true;
-    for (size_t frame = 0; frame < samples.size() / 4 && doubled; ++frame) {
-        doubled = written.compare(8 * frame, 4, samples, 4 * frame, 4) == 0 &&
-                  written.compare(8 * frame + 4, 4, samples, 4 * frame, 4) == 0;
+TEST_F(EndToEndTest, DspHooksChangeWhatIsWritten) {
+    // 16- and 24-bit stereo, each beginning with the one value that has no
+    // positive twin: the host's inverting effect saturates it.
+    const struct { unsigned rate, bits; size_t bytes; } formats[] = {
+        {44100, 16, 44100 * 4},  // 0.5 s
+        {48000, 24, 4800 * 6},   // 0.1 s
+    };
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.bits);
+        const int size = static_cast<int>(f.bits / 8), frame = 2 * size;
+        const int lowest = -(1 << (f.bits - 1)), highest = (1 << (f.bits - 1)) - 1;
+        std::string samples = Samples(f.bytes, f.bits);
+        samples.replace(0, size - 1, std::string(size - 1, '\0'));
+        samples[size - 1] = '\x80';
+        HostsimRun run = Play(f.rate, 2, f.bits, samples, "--dsp invert");
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
+        std::string written = WavData(ReadFileBytes(result));
+        ASSERT_EQ(written.size(), samples.size()) << run.output;
+        bool inverted = true;
+        for (size_t i = 0; i + size <= samples.size() && inverted; i += size) {
+            const int in = SampleAt(samples, i, size);
+            inverted = SampleAt(written, i, size) == (in == lowest ? highest : -in);
+        }
+        EXPECT_TRUE(inverted);
+
+        run = Play(f.rate, 2, f.bits, samples, "--dsp stretch");
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
+        written = WavData(ReadFileBytes(result));
+        ASSERT_EQ(written.size(), 2 * samples.size()) << run.output;
+        bool doubled = true;
+        for (size_t at = 0; at < samples.size() && doubled; at += frame) {
+            doubled = written.compare(2 * at, frame, samples, at, frame) == 0 &&
+                      written.compare(2 * at + frame, frame, samples, at, frame) == 0;
+        }
+        EXPECT_TRUE(doubled);
     }
-    EXPECT_TRUE(doubled);
 }
 
 TEST_F(EndToEndTest, RefusedOutputShowsItsBoxAndPlaybackStops) {
@@ -205,8 +223,11 @@ TEST_F(EndToEndTest, RefusedOutputShowsItsBoxAndPlaybackStops) {
 }
 
 TEST_F(EndToEndTest, StatusCaptionsAppearBesideTheHostAndGo) {
+    // The engine takes its time to connect, as a real one does: the caption
+    // stands until the first position report, long enough for hostsim's
+    // window poll to see it.
     HostsimRun run = RunHostsim("play rtsp://example.com/a.rm --engine \"length 600; contacting 0 example.com; "
-                         "buffering 100 20 60\"");
+                         "connect 300; buffering 100 20 60\"");
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_NE(run.output.find("status show \"Contacting example.com\" 375 50"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("\"Buffering 20%\""), std::string::npos) << run.output;

@@ -43,7 +43,7 @@ protected:
         testsupport::ExpectCleanPluginState();
         // Every reference the plug-in took on the engine's objects, and the
         // engine on the plug-in's, has been given back.
-        EXPECT_EQ(engine().Query("live"), 0);
+        EXPECT_EQ(engine().Query("live"), 0) << engine().Alive();
         EXPECT_EQ(engine().Query("clientrefs"), 0);
     }
 
@@ -51,6 +51,17 @@ protected:
     int Play(const std::string& path) { return g_module.Play(const_cast<char*>(path.c_str())); }
     static bool WaitForState(PlaybackState state, DWORD timeoutMs = 10000) {
         return PumpUntil([&] { return GetPlaybackState() == state; }, timeoutMs);
+    }
+    // Plays until the playback thread waits for the output to play out what it
+    // holds; the output says it still plays.
+    void StartDraining() {
+        engine().Control("length 60000; isdone 1");
+        ASSERT_EQ(Play(wav), 0);
+        // The drain asks an open output: a closed one would play nothing.
+        ASSERT_TRUE(PumpUntil([&] { return host->counts.outOpened.load() == 1; }));
+        host->settings.isPlaying = 1;
+        PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
+        ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
     }
 
     MessageBoxWatcher boxes;  // answers every box; outlives the host
@@ -421,14 +432,42 @@ TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {
     g_module.Stop();
 }
 
+int __stdcall PlaybackStateAtSeek(unsigned int) { return GetPlaybackState(); }
+
+TEST_F(Playback, SeekReachesTheEngineWhileTheHostWaitsAndNeedsNoPreSeek) {
+    // An engine that announces no seek ends the host's wait with OnPostSeek alone.
+    engine().Control("length 60000; nopreseek");
+    engine().OnSeek(PlaybackStateAtSeek);
+    ASSERT_EQ(Play("rtsp://test.invalid/stream.rm"), 0);
+    EXPECT_EQ(engine().Alive().rfind("engine=1 player=1", 0), 0u) << engine().Alive();
+    // Once the device is open: its opening, too, sets the playback state.
+    ASSERT_TRUE(WaitForState(StatePlaying));
+    g_module.SetOutputTime(2500);
+    engine().OnSeek(nullptr);
+    EXPECT_EQ(GetPlaybackState(), StatePlaying);
+    EXPECT_TRUE(engine().LogHas("Hook.Seek " + std::to_string(StateSeekRequested))) << engine().Log();
+    EXPECT_FALSE(engine().LogHas("Sink.OnPreSeek"));
+    EXPECT_TRUE(engine().LogHas("Sink.OnPostSeek"));
+    g_module.Stop();
+}
+
+// The output is neither opened nor written after the host's Stop, and so not
+// left open at Quit.
+TEST_F(Playback, StopBeforeTheEngineBeginsOpensNoOutput) {
+    engine().Control("length 5000; delay Begin 300; delay Stop 600");
+    ASSERT_EQ(Play(wav), 0);
+    g_module.Stop();
+    testsupport::PumpFor(300);
+    EXPECT_EQ(host->counts.outOpened.load(), 0);
+    EXPECT_EQ(host->counts.outWrite.load(), 0);
+    host->QuitNow();
+    EXPECT_EQ(host->counts.leftOpenAtQuit.load(), 0);
+}
+
 // ---- the end of a presentation --------------------------------------------------
 
 TEST_F(Playback, StreamEndedWaitsForTheOutputThenTellsTheHost) {
-    engine().Control("length 60000; isdone 1");
-    ASSERT_EQ(Play(wav), 0);
-    host->settings.isPlaying = 1;
-    PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
+    ASSERT_NO_FATAL_FAILURE(StartDraining());
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
     EXPECT_GE(host->counts.outCanWrite.load(), 2);
     host->settings.isPlaying = 0;
@@ -439,16 +478,21 @@ TEST_F(Playback, StreamEndedWaitsForTheOutputThenTellsTheHost) {
 }
 
 TEST_F(Playback, StopDuringTheDrainEndsItWithoutEndOfFile) {
-    engine().Control("length 60000; isdone 1");
-    ASSERT_EQ(Play(wav), 0);
-    host->settings.isPlaying = 1;
-    PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
+    ASSERT_NO_FATAL_FAILURE(StartDraining());
     boxes.Clear();
     g_module.Stop();
     EXPECT_EQ(boxes.Count(), 0u);
     EXPECT_EQ(GetPlaybackState(), StateIdle);
     testsupport::PumpFor(100);
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
+}
+
+// The drain stops polling the output once Stop has closed it.
+TEST_F(Playback, StopDuringTheDrainMakesNoOutputCallAfterClose) {
+    ASSERT_NO_FATAL_FAILURE(StartDraining());
+    g_module.Stop();
+    testsupport::PumpFor(200);
+    EXPECT_EQ(host->counts.callsAfterClose.load(), 0);
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
 }
 

@@ -32,7 +32,7 @@ protected:
         testsupport::ExpectCleanPluginState();
         EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
         EXPECT_EQ(engine().Query("sites"), 0) << "a video window outlived the presentation";
-        EXPECT_EQ(engine().Query("live"), 0);
+        EXPECT_EQ(engine().Query("live"), 0) << engine().Alive();
         EXPECT_EQ(engine().Query("clientrefs"), 0);
     }
 
@@ -109,6 +109,15 @@ TEST_F(Presentation, StopDuringVideoClosesTheWindowAtOnce) {
     g_module.Stop();
     EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(video); }, 5000));
+}
+
+// A site the engine asks for while the host stops does not outlive the
+// engine (the teardown would find it alive).
+TEST_F(Presentation, StopBeforeTheVideoSiteComesLeavesNoSiteBehind) {
+    ASSERT_EQ(engine().Control("video on; length 5000; delay Stop 300"), 0);
+    ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
+    g_module.Stop();
+    EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
 }
 
 TEST_F(Presentation, CredentialsAreDeclinedAndThePresentationFails) {

@@ -1,6 +1,6 @@
 // C-style stand-ins for the engine objects the site supplier and the
 // authentication manager talk to: explicit tables of __stdcall functions, so
-// that the plug-in's slot order is checked independently of engine/rma.h.
+// that the plug-in's slot order is checked independently of core/rma.h.
 // Each counts its references and records the calls it expects; any other
 // call fails the test.  Sites create real windows.
 #pragma once

@@ -247,6 +247,16 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+enum OutputPhase { NeverOpened, Opened, Closed };
+std::atomic<int> g_outputPhase{NeverOpened};
+
+bool OutputIsOpen() { return g_outputPhase.load() == Opened; }
+bool AnswersAsOpen() { return OutputIsOpen() || S().closedOutputAnswersAsOpen.load(); }
+// Any call but Open on an output that was closed is the plug-in's fault.
+void CountCallOnClosed() {
+    if (g_outputPhase.load() == Closed) ++C().callsAfterClose;
+}
+
 int __cdecl OutOpen(int rate, int channels, int bits, int bufferMs, int prebufferMs) {
     ++C().outOpen;
     C().openRate = rate;
@@ -254,11 +264,25 @@ int __cdecl OutOpen(int rate, int channels, int bits, int bufferMs, int prebuffe
     C().openBits = bits;
     C().openBufferMs = bufferMs;
     C().openPrebufferMs = prebufferMs;
-    return S().openResult.load();
+    const int result = S().openResult.load();
+    if (result >= 0) {
+        ++C().outOpened;
+        g_outputPhase = Opened;
+    }
+    return result;
 }
-void __cdecl OutClose() { ++C().outClose; }
+void __cdecl OutClose() {
+    ++C().outClose;
+    if (OutputIsOpen()) {
+        g_outputPhase = Closed;
+    } else {
+        ++C().closesWhileNotOpen;
+        CountCallOnClosed();
+    }
+}
 int __cdecl OutWrite(char* data, int length) {
     ++C().outWrite;
+    CountCallOnClosed();
     if (C().outClose.load() >= C().outOpen.load() && C().outOpen.load() > 0) ++C().writesAfterClose;
     C().bytesWritten += length;
     if (g_host->captureWrites.load()) {
@@ -268,14 +292,22 @@ int __cdecl OutWrite(char* data, int length) {
     }
     return 0;
 }
-int __cdecl OutCanWrite() { ++C().outCanWrite; return S().canWrite.load(); }
-int __cdecl OutIsPlaying() { ++C().outIsPlaying; return S().isPlaying.load(); }
-int __cdecl OutPause(int pause) { ++C().outPause; C().lastPause = pause; return 0; }
+int __cdecl OutCanWrite() {
+    ++C().outCanWrite;
+    CountCallOnClosed();
+    return AnswersAsOpen() ? S().canWrite.load() : 0;
+}
+int __cdecl OutIsPlaying() {
+    ++C().outIsPlaying;
+    CountCallOnClosed();
+    return AnswersAsOpen() ? S().isPlaying.load() : 0;
+}
+int __cdecl OutPause(int pause) { ++C().outPause; CountCallOnClosed(); C().lastPause = pause; return 0; }
 void __cdecl OutSetVolume(int volume) { ++C().outSetVolume; C().lastVolume = volume; }
 void __cdecl OutSetPan(int pan) { ++C().outSetPan; C().lastPan = pan; }
-void __cdecl OutFlush(int timeMs) { ++C().outFlush; C().lastFlush = timeMs; }
-int __cdecl OutGetOutputTime() { ++C().outGetOutputTime; return S().outputTimeMs.load(); }
-int __cdecl OutGetWrittenTime() { ++C().outGetWrittenTime; return S().writtenTimeMs.load(); }
+void __cdecl OutFlush(int timeMs) { ++C().outFlush; CountCallOnClosed(); C().lastFlush = timeMs; }
+int __cdecl OutGetOutputTime() { ++C().outGetOutputTime; CountCallOnClosed(); return S().outputTimeMs.load(); }
+int __cdecl OutGetWrittenTime() { ++C().outGetWrittenTime; CountCallOnClosed(); return S().writtenTimeMs.load(); }
 
 void __cdecl HostSavsaInit(int latency, int rate) {
     ++C().savsaInit;
@@ -326,6 +358,8 @@ FakeHost::FakeHost() {
     window_ = CreateWindowExA(0, "FakeHostMain", "Fake host", WS_OVERLAPPEDWINDOW, 100, 50, 275, 116,
                               nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     g_host = this;
+    g_outputPhase = NeverOpened;
+    g_state.outputOpen = 0;
     g_module.hMainWindow = window_;
     g_module.hDllInstance = GetModuleHandleA(nullptr);
     g_outModule.hMainWindow = window_;
@@ -349,6 +383,7 @@ void FakeHost::QuitNow() {
     if (quitDone_) return;
     quitDone_ = true;
     g_module.Quit();
+    if (OutputIsOpen()) counts.leftOpenAtQuit = 1;
 }
 
 FakeHost::~FakeHost() {
@@ -373,7 +408,11 @@ SimEngine::SimEngine() {
         reinterpret_cast<void*>(GetProcAddress(module_, "SimEngineLog")));
     query_ = reinterpret_cast<int(__stdcall*)(const char*)>(
         reinterpret_cast<void*>(GetProcAddress(module_, "SimEngineQuery")));
-    EXPECT_TRUE(control_ && log_ && query_) << "stand-in engine lacks its control exports";
+    alive_ = reinterpret_cast<int(__stdcall*)(char*, int)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "SimEngineAlive")));
+    onSeek_ = reinterpret_cast<void(__stdcall*)(SeekHook)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "SimEngineOnSeek")));
+    EXPECT_TRUE(control_ && log_ && query_ && alive_ && onSeek_) << "stand-in engine lacks its control exports";
 }
 
 SimEngine& SimEngine::Get() {
@@ -408,6 +447,16 @@ int SimEngine::CountInLog(const std::string& line) {
 }
 
 int SimEngine::Query(const std::string& what) { return query_ ? query_(what.c_str()) : -1; }
+
+std::string SimEngine::Alive() {
+    char text[256] = {};
+    if (alive_) alive_(text, sizeof(text));
+    return text;
+}
+
+void SimEngine::OnSeek(SeekHook hook) {
+    if (onSeek_) onSeek_(hook);
+}
 
 void ExpectCleanPluginState() {
     EXPECT_EQ(g_state.playbackState.load(), StateIdle);

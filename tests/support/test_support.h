@@ -102,16 +102,25 @@ struct HostCounts {
     std::atomic<int> savsaInitArgs[2] = {};
     std::atomic<int> vsaSetInfoArgs[2] = {};
     std::atomic<int> writesAfterClose{0};
+    // Opens that succeeded; output calls other than Open made while the
+    // output was closed after an Open; Closes of an output not open; and
+    // whether Quit left the output open (1).
+    std::atomic<int> outOpened{0}, callsAfterClose{0}, closesWhileNotOpen{0}, leftOpenAtQuit{0};
 };
 
 struct HostSettings {
     std::atomic<int> openResult{0};            // latency; negative refuses
+    // While the output is open; a closed or never opened output answers 0
+    // to both, as a real output does.
     std::atomic<int> canWrite{1 << 20};        // bytes CanWrite reports
     std::atomic<int> isPlaying{0};             // what IsPlaying answers
     std::atomic<int> outputTimeMs{0};          // what GetOutputTime answers
     std::atomic<int> writtenTimeMs{0};         // what GetWrittenTime answers
     std::atomic<int> dspActive{0};
     std::atomic<bool> stopOnMessages{true};    // host calls Stop on 1026 / 40047
+    // A closed output keeps giving the open one's answers: kinder than a
+    // real output, only for a test that waits for a fix to need it no more.
+    std::atomic<bool> closedOutputAnswersAsOpen{false};
 };
 
 // The host around the plug-in: a real top-level main window at (100, 50),
@@ -119,6 +128,9 @@ struct HostSettings {
 // the plug-in's Stop, and an output module and callbacks that count every
 // call.  Installs itself into the module record and calls Init; the
 // destructor calls Quit and clears the record's host fields.  One at a time.
+// Each host brings a fresh output, never opened: the plug-in's note that an
+// output is open, left by an earlier host, is cleared as a new host process
+// would find it.
 class FakeHost {
 public:
     FakeHost();
@@ -157,6 +169,13 @@ public:
     bool LogHas(const std::string& line);
     int CountInLog(const std::string& line);
     int Query(const std::string& what);
+    // The kinds of engine objects alive now, e.g. "site=1 buffer=1"; empty
+    // when none is.
+    std::string Alive();
+    // A function the engine calls when a Seek arrives, before it acts on it;
+    // the log then holds "Hook.Seek <answer>".  Null removes it.
+    using SeekHook = int(__stdcall*)(unsigned int timeMs);
+    void OnSeek(SeekHook hook);
 
 private:
     SimEngine();
@@ -164,6 +183,8 @@ private:
     int(__stdcall* control_)(const char*) = nullptr;
     int(__stdcall* log_)(char*, int) = nullptr;
     int(__stdcall* query_)(const char*) = nullptr;
+    int(__stdcall* alive_)(char*, int) = nullptr;
+    void(__stdcall* onSeek_)(SeekHook) = nullptr;
 };
 
 // Resets the shared playback state between scenarios (the plug-in's
