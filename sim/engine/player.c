@@ -505,7 +505,10 @@ static HRESULT SIMCALL SinkControlRemoveErrorSink(void* s, void* sink) {
         --p->errorCount;
     }
     LeaveCriticalSection(&p->lock);
-    if (found < 0) return SIM_E_FAIL;
+    if (found < 0) {
+        SimLog("ErrorSinkControl.RemoveErrorSink: not a registered sink");
+        return SIM_E_FAIL;
+    }
     SimDrop(sink, REF_ERROR_SINKS);
     return SIM_OK;
 }

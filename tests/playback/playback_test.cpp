@@ -237,6 +237,7 @@ TEST_F(Playback, QuitTakesTheEngineLinkDownInOrder) {
         EXPECT_GE(at, previous) << step << " out of order in:\n" << log;
         previous = at;
     }
+    EXPECT_FALSE(engine().LogHas("not a registered sink")) << "the sink removed is the one added";
     EXPECT_EQ(engine::CurrentLink(), nullptr);
     EXPECT_EQ(engine().Query("engines"), 0);
 }
@@ -448,6 +449,7 @@ TEST_F(Playback, SeekReachesTheEngineWhileTheHostWaitsAndNeedsNoPreSeek) {
     EXPECT_TRUE(engine().LogHas("Hook.Seek " + std::to_string(StateSeekRequested))) << engine().Log();
     EXPECT_FALSE(engine().LogHas("Sink.OnPreSeek"));
     EXPECT_TRUE(engine().LogHas("Sink.OnPostSeek"));
+    EXPECT_EQ(host->counts.lastFlush.load(), 2500) << "the thread flushes after its Seek all the same";
     g_module.Stop();
 }
 
