@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "audio/audio_device.h"
@@ -196,18 +194,12 @@ TEST_F(AudioDeviceTest, RefusedOutputBoxAnsweredAfterStopSendsNoStop) {
     host.settings.openResult = -1;
     host.settings.stopOnMessages = false;
     SetPlaybackState(StateOpened);
-    std::atomic<bool> done{false};
-    std::thread engine([&] {
-        OpenStereo();
-        done = true;
-    });
+    testsupport::EngineThreadCall open([&] { OpenStereo(); });
     ASSERT_TRUE(watcher.WaitForCount(1));
     NewGeneration();  // the host's Stop
     SetPlaybackState(StateIdle);
     ClosePlaybackBoxes();
-    const bool returned = testsupport::PumpUntil([&] { return done.load(); }, 10000);
-    engine.join();
-    ASSERT_TRUE(returned);
+    ASSERT_TRUE(open.Finish());
     testsupport::PumpFor(50);
     EXPECT_EQ(counts.stopCommands.load(), 0);
     EXPECT_EQ(GetPlaybackState(), StateIdle);

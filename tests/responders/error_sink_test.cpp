@@ -1,9 +1,7 @@
 // The error sink's box over a real host window, and what follows it.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "core/rma.h"
 #include "core/com_ptr.h"
@@ -29,15 +27,10 @@ protected:
     // Reports an error from an engine-like thread and waits for the box to be answered.
     void Report(std::uint32_t code, const char* userString) {
         SetPlaybackState(StatePlaying);
-        std::atomic<bool> done{false};
         HRESULT result = -1;
-        std::thread engine([&] {
-            result = sink->ErrorOccurred(2, code, 77, userString, "http://example.com/more");
-            done = true;
-        });
-        bool returned = testsupport::PumpUntil([&] { return done.load(); }, 15000);
-        engine.join();
-        ASSERT_TRUE(returned) << "ErrorOccurred did not return";
+        testsupport::EngineThreadCall report(
+            [&] { result = sink->ErrorOccurred(2, code, 77, userString, "http://example.com/more"); });
+        ASSERT_TRUE(report.Finish(15000)) << "ErrorOccurred did not return";
         EXPECT_EQ(result, 0);
         testsupport::PumpFor(50);
     }
@@ -52,19 +45,13 @@ protected:
 TEST_F(ErrorSinkTest, BoxAnsweredAfterStopLeavesTheStoppedPlaybackAlone) {
     SetPlaybackState(StatePlaying);
     watcher.SetAnswer(0);  // seen, left up
-    std::atomic<bool> done{false};
-    std::thread engine([&] {
-        sink->ErrorOccurred(2, 0x80040089, 0, nullptr, nullptr);
-        done = true;
-    });
+    testsupport::EngineThreadCall report([&] { sink->ErrorOccurred(2, 0x80040089, 0, nullptr, nullptr); });
     ASSERT_TRUE(watcher.WaitForCount(1));
     EXPECT_EQ(PlaybackBoxesShowing(), 1);
     NewGeneration();  // what Stop does first, and Idle what it does last
     SetPlaybackState(StateIdle);
     ClosePlaybackBoxes();
-    const bool returned = testsupport::PumpUntil([&] { return done.load(); }, 10000);
-    engine.join();
-    ASSERT_TRUE(returned);
+    ASSERT_TRUE(report.Finish());
     testsupport::PumpFor(50);
     EXPECT_EQ(GetPlaybackState(), StateIdle);
     EXPECT_EQ(host.counts.stopCommands.load(), 0);

@@ -117,6 +117,31 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 
 // ---- message boxes ----------------------------------------------------------
 
+EngineThreadCall::EngineThreadCall(std::function<void()> work) : work_(std::move(work)) {
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+EngineThreadCall::~EngineThreadCall() {
+    if (!thread_) return;
+    // Never leave the thread running over a destroyed object.
+    Finish(INFINITE);
+    CloseHandle(thread_);
+}
+
+DWORD WINAPI EngineThreadCall::Run(void* self) {
+    auto* call = static_cast<EngineThreadCall*>(self);
+    call->work_();
+    call->done_ = true;
+    return 0;
+}
+
+bool EngineThreadCall::Finish(DWORD timeoutMs) {
+    if (!thread_) return false;
+    const bool done = PumpUntil([&] { return done_.load(); }, timeoutMs);
+    if (done) WaitForSingleObject(thread_, INFINITE);
+    return done;
+}
+
 MessageBoxWatcher::MessageBoxWatcher(int answer) : answer_(answer) {
     thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
 }

@@ -48,6 +48,25 @@ void PumpFor(DWORD ms);
 // Dispatches this thread's messages until `done` holds; false after `timeoutMs`.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
+// Runs `work` on a thread of its own, as the engine calls the plug-in, while
+// the test's thread goes on; Finish serves the test thread's messages (a box
+// owned by the host window needs them) until the work is done.
+class EngineThreadCall {
+public:
+    explicit EngineThreadCall(std::function<void()> work);
+    ~EngineThreadCall();
+    EngineThreadCall(const EngineThreadCall&) = delete;
+    EngineThreadCall& operator=(const EngineThreadCall&) = delete;
+    // False when the work did not end within `timeoutMs`.
+    bool Finish(DWORD timeoutMs = 10000);
+
+private:
+    static DWORD WINAPI Run(void* self);
+    std::function<void()> work_;
+    std::atomic<bool> done_{false};
+    HANDLE thread_ = nullptr;
+};
+
 // A message box seen by the watcher.
 struct SeenBox {
     std::string caption;
