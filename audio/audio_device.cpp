@@ -106,8 +106,7 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         // stop.  Posted only once the box is gone, so the host's Stop does
         // not wait on a thread held by the box, and only while that playback
         // is still the current one: a Stop meanwhile has done it already.
-        if (IsCurrentGeneration(generation))
-            PostMessageA(g_module.hMainWindow, WM_COMMAND, winamp::kStopCommand, 0);
+        PostToHostFor(generation, WM_COMMAND, winamp::kStopCommand);
         return 1;
     }
     SetPlaybackStateFor(generation, StatePlaying);

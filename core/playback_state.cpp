@@ -117,6 +117,16 @@ bool SetSeekStateFor(std::uint32_t generation, PlaybackState state) noexcept {
 
 bool FailPlayback(std::uint32_t generation) noexcept { return StoreWhilePlaying(generation, StateFailed); }
 
+bool PostToHostFor(std::uint32_t generation, UINT message, WPARAM wParam) noexcept {
+    std::lock_guard<std::mutex> lock(g_stateLock);
+    if (g_generation.load() != generation) {
+        Trace("message %u of a stopped playback not posted", message);
+        return false;
+    }
+    PostMessageA(g_module.hMainWindow, message, wParam, 0);
+    return true;
+}
+
 DWORD ExchangeStateWaiter(DWORD threadId) noexcept { return g_waitingThread.exchange(threadId); }
 
 void PublishPlaybackThread(std::uint32_t generation, HANDLE handle, DWORD id) noexcept {

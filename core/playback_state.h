@@ -108,6 +108,11 @@ inline PlaybackState GetPlaybackState() noexcept {
     return static_cast<PlaybackState>(g_state.playbackState.load());
 }
 
+// Posts a message to the host window for `generation`: only while it is
+// current, in one step with respect to NewGeneration, so nothing of a
+// playback the host has begun to stop reaches the host after that.
+bool PostToHostFor(std::uint32_t generation, UINT message, WPARAM wParam) noexcept;
+
 // A host thread announces that it waits for the state to change, so that
 // the writers above wake it; returns the waiter it replaces, to be restored.
 DWORD ExchangeStateWaiter(DWORD threadId) noexcept;

@@ -74,8 +74,7 @@ HRESULT ClientAdviseSink::OnStop() noexcept {
         } else {
             if (state != StateOpened) FailPlayback(generation);
             PostPlayerCommand(generation, CmdStop, 0);
-            if (IsCurrentGeneration(generation))
-                PostMessageA(g_module.hMainWindow, WM_COMMAND, winamp::kStopCommand, 0);
+            PostToHostFor(generation, WM_COMMAND, winamp::kStopCommand);
         }
     }
     ui::HideStatusWindow();

@@ -17,7 +17,7 @@ HRESULT ErrorSink::ErrorOccurred(rma::UINT8, rma::ULONG32 code, rma::ULONG32, co
     const std::uint32_t generation = core::CurrentGeneration();
     core::ShowPlaybackBox(message, "Error", MB_OK | MB_ICONERROR);
     if (core::FailPlayback(generation)) {
-        PostMessageA(core::g_module.hMainWindow, WM_COMMAND, winamp::kStopCommand, 0);
+        core::PostToHostFor(generation, WM_COMMAND, winamp::kStopCommand);
     } else {
         core::Trace("error 0x%08lX reported after its playback ended", static_cast<unsigned long>(code));
     }

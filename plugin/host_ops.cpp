@@ -125,6 +125,13 @@ void Stop() noexcept {
     audio::CloseOutputModule();
     engine::DestroyVideoSite();
     StopPlaybackThread();
+    // An end of file the stopped playback posted before this Stop began, and
+    // the host has not read yet, is taken back: the user stopped, and the
+    // host must not go on to the next track.
+    MSG msg;
+    while (g_module.hMainWindow &&
+           PeekMessageA(&msg, g_module.hMainWindow, winamp::kEndOfFileMessage, winamp::kEndOfFileMessage, PM_REMOVE))
+        Trace("end of file of the stopped playback taken back");
     SetPlaybackState(StateIdle);
 }
 

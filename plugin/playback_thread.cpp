@@ -65,9 +65,9 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
         if (msg.wParam == CmdStop) break;
         if (msg.wParam == CmdStreamEnded) {
             if (!player->IsDone() || DrainOutput(generation)) {
-                // Still the current playback: the host may go on to the next track.
-                if (IsCurrentGeneration(generation))
-                    PostMessageA(g_module.hMainWindow, winamp::kEndOfFileMessage, 0, 0);
+                // Only while still the current playback: the host may go on to
+                // the next track.
+                PostToHostFor(generation, winamp::kEndOfFileMessage, 0);
             }
             break;
         }

@@ -253,14 +253,16 @@ TEST(SessionsThroughHostsim, StopsAndLateEventsAsAUserMeetsThem) {
     const struct {
         const char* name;
         const char* arguments;
-        int exitCode;      // 0: the presentation ended; 1: stopped
+        int exitCode;      // 0: the presentation ended; 1: stopped; -1: either
         int endsOfFile;    // -1: not checked
         int stopCommands;
     } runs[] = {
         {"error box while Stop waits",
          "rtsp://s.invalid/a.rm --engine \"length 2000; error open 0x80004005\" --stop-at 0", 1, 0, -1},
+        // The end and the Stop meet: either may come first, but never an end of
+        // file after the Stop.
         {"Stop during the drain",
-         "rtsp://s.invalid/a.rm --realtime --engine \"length 2000; stopat 500\" --stop-at 500", 1, -1, -1},
+         "rtsp://s.invalid/a.rm --realtime --engine \"length 2000; stopat 500\" --stop-at 500", -1, -1, -1},
         {"seek pending at the end",
          "rtsp://s.invalid/a.rm --realtime --seek 1800:0 --engine \"length 2000; delay Seek 400\"", 0, 1, 0},
         {"late Open after Stop, twice",
@@ -274,7 +276,11 @@ TEST(SessionsThroughHostsim, StopsAndLateEventsAsAUserMeetsThem) {
         HostsimRun run = RunHostsim(std::string("play ") + r.arguments);
         const DWORD took = GetTickCount() - start;
         const std::string label = std::string(r.name) + "\n" + run.output;
-        EXPECT_EQ(run.exitCode, static_cast<DWORD>(r.exitCode)) << label;
+        if (r.exitCode >= 0) {
+            EXPECT_EQ(run.exitCode, static_cast<DWORD>(r.exitCode)) << label;
+        } else {
+            EXPECT_LE(run.exitCode, 1u) << label;
+        }
         EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << label;
         EXPECT_EQ(run.output.find("thread to die"), std::string::npos) << label;
         if (r.endsOfFile >= 0) {
@@ -285,7 +291,7 @@ TEST(SessionsThroughHostsim, StopsAndLateEventsAsAUserMeetsThem) {
         }
         // An end of file after the host's own Stop would start the next track.
         const size_t stop = run.output.find("\nstop\n");
-        if (stop != std::string::npos && r.exitCode == 1) {
+        if (stop != std::string::npos) {
             EXPECT_EQ(run.output.find("\neof", stop), std::string::npos) << label;
         }
         const size_t calls = run.output.find("outmod.calls open=");
