@@ -109,8 +109,8 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         TakeResponse().reset();
         // The box comes from the playback thread, which then tells the host
         // to stop: this call runs on an engine thread holding the engine's lock.
-        if (FailPlayback(generation)) {
-            QueueFailureBox(generation, "Could not open output module", "Error opening module");
+        if (FailPlayback(generation) &&
+            QueueFailureBox(generation, "Could not open output module", "Error opening module")) {
             PostPlayerCommand(generation, CmdStop, 0);
         }
         return 1;

@@ -1,6 +1,7 @@
 #include "core/playback_state.h"
 
 #include <cstdio>
+#include <deque>
 #include <mutex>
 #include <string_view>
 
@@ -27,15 +28,13 @@ std::atomic<DWORD> g_waitingThread{0};
 std::mutex g_threadLock;
 std::uint32_t g_threadGeneration = 0;
 
-constexpr int kPostAttempts = 10;
-constexpr DWORD kPostRetryMs = 100;
 
 std::atomic<int> g_engineCallsInside{0};
 
 // The failure box waiting for its playback thread.
 std::mutex g_failureBoxLock;
 bool g_failureBoxQueued = false;
-std::uint32_t g_failureBoxGeneration = 0;
+std::uint32_t g_failureBoxGeneration = 0;  // the latest playback that had one
 FailureBox g_failureBox;
 
 // Threads that have a playback box up.
@@ -44,10 +43,6 @@ std::mutex g_boxLock;
 DWORD g_boxThreads[kBoxSlots] = {};
 std::atomic<int> g_boxesShowing{0};
 
-bool ThreadHasEnded(HANDLE thread) {
-    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-}
-
 void StoreState(PlaybackState state) {
     g_state.playbackState.store(state);
     // A waiting host thread may be blocked in GetMessage on a quiet queue:
@@ -55,23 +50,36 @@ void StoreState(PlaybackState state) {
     if (DWORD waiter = g_waitingThread.load()) PostThreadMessageA(waiter, WM_NULL, 0, 0);
 }
 
-// Posts with retries; `generation` null means the thread is taken and the
-// command goes to it whatever comes after.
-void PostWithRetries(DWORD id, HANDLE handle, const std::uint32_t* generation, int command, int argument) {
-    for (int attempt = 0; attempt < kPostAttempts; ++attempt) {
+// Commands wait here for their thread, which takes them in order.  A posted
+// thread message alone is lost while a modal loop (a box) runs on the
+// thread, or before the thread has a message queue; the message posted with
+// each command only wakes the thread.
+struct QueuedCommand {
+    DWORD thread;
+    int command;
+    int argument;
+};
+constexpr size_t kCommandQueueLimit = 64;
+std::mutex g_commandLock;
+std::deque<QueuedCommand> g_commands;
+
+// `generation` null means the thread is taken and the command goes to it
+// whatever comes after.
+void QueueAndWake(DWORD id, const std::uint32_t* generation, int command, int argument) {
+    {
+        std::lock_guard<std::mutex> lock(g_commandLock);
         if (generation && !IsCurrentGeneration(*generation)) {
             Trace("player command %d dropped: its playback has ended", command);
             return;
         }
-        if (PostThreadMessageA(id, PlayerCommandMessage, static_cast<WPARAM>(command),
-                               static_cast<LPARAM>(argument))) {
-            return;
+        if (g_commands.size() >= kCommandQueueLimit) {
+            Trace("player command %d of thread %lu dropped: the queue is full", g_commands.front().command,
+                  static_cast<unsigned long>(g_commands.front().thread));
+            g_commands.pop_front();
         }
-        // A thread that has ended will never take the command.
-        if (ThreadHasEnded(handle)) return;
-        Sleep(kPostRetryMs);
+        g_commands.push_back({id, command, argument});
     }
-    Trace("player command %d dropped after %d attempts", command, kPostAttempts);
+    PostThreadMessageA(id, PlayerCommandMessage, static_cast<WPARAM>(command), static_cast<LPARAM>(argument));
 }
 
 BOOL CALLBACK CloseBoxWindow(HWND window, LPARAM) {
@@ -125,6 +133,13 @@ bool AdvancePlaybackState(std::uint32_t generation, PlaybackState from, Playback
     return true;
 }
 
+bool FinishPlayback(std::uint32_t generation) noexcept {
+    std::lock_guard<std::mutex> lock(g_stateLock);
+    if (g_generation.load() != generation || GetPlaybackState() == StateFailed) return false;
+    StoreState(StateIdle);
+    return true;
+}
+
 bool SetSeekStateFor(std::uint32_t generation, PlaybackState state) noexcept {
     return StoreWhilePlaying(generation, state);
 }
@@ -157,28 +172,41 @@ PlaybackThreadRef TakePlaybackThread() noexcept {
 }
 
 void PostPlayerCommand(std::uint32_t generation, int command, int argument) noexcept {
-    // The handle is duplicated so that Stop may close its own meanwhile.
-    HANDLE handle = nullptr;
     DWORD id = 0;
     {
         std::lock_guard<std::mutex> lock(g_threadLock);
-        const HANDLE thread = g_threadHandle.load();
-        if (thread == INVALID_HANDLE_VALUE) return;
+        if (g_threadHandle.load() == INVALID_HANDLE_VALUE) return;
         if (g_threadGeneration != generation) {
             Trace("player command %d dropped: its playback has ended", command);
             return;
         }
-        if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &handle, SYNCHRONIZE, FALSE, 0))
-            return;
         id = g_state.threadId.load();
     }
-    PostWithRetries(id, handle, &generation, command, argument);
-    CloseHandle(handle);
+    QueueAndWake(id, &generation, command, argument);
 }
 
 void PostPlayerCommandTo(const PlaybackThreadRef& thread, int command, int argument) noexcept {
     if (thread.handle == INVALID_HANDLE_VALUE) return;
-    PostWithRetries(thread.id, thread.handle, nullptr, command, argument);
+    QueueAndWake(thread.id, nullptr, command, argument);
+}
+
+bool TakePlayerCommand(int* command, int* argument) noexcept {
+    const DWORD self = GetCurrentThreadId();
+    std::lock_guard<std::mutex> lock(g_commandLock);
+    for (auto it = g_commands.begin(); it != g_commands.end(); ++it) {
+        if (it->thread != self) continue;
+        *command = it->command;
+        *argument = it->argument;
+        g_commands.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void ForgetPlayerCommands(DWORD threadId) noexcept {
+    std::lock_guard<std::mutex> lock(g_commandLock);
+    for (auto it = g_commands.begin(); it != g_commands.end();)
+        it = it->thread == threadId ? g_commands.erase(it) : it + 1;
 }
 
 EngineCallScope::EngineCallScope() noexcept { ++g_engineCallsInside; }
@@ -213,7 +241,7 @@ int PlaybackBoxesShowing() noexcept { return g_boxesShowing.load(); }
 bool QueueFailureBox(std::uint32_t generation, const char* text, const char* caption) noexcept {
     {
         std::lock_guard<std::mutex> lock(g_failureBoxLock);
-        if (g_failureBoxQueued && g_failureBoxGeneration == generation) return false;
+        if (g_failureBoxGeneration == generation) return false;
         g_failureBoxQueued = true;
         g_failureBoxGeneration = generation;
         std::snprintf(g_failureBox.text, sizeof g_failureBox.text, "%s", text);

@@ -106,6 +106,9 @@ bool SetPlaybackStateFor(std::uint32_t generation, PlaybackState state) noexcept
 // Moves the state of `generation` from `from` to `to`, in the same single
 // step; false when it was not `from` (a report meanwhile decided otherwise).
 bool AdvancePlaybackState(std::uint32_t generation, PlaybackState from, PlaybackState to) noexcept;
+// The playback thread's last word: StateIdle, unless the playback failed,
+// which stands until the host's Stop.
+bool FinishPlayback(std::uint32_t generation) noexcept;
 // A seek report's state (StateSeeking, StatePlaying) for a playback that is
 // current and has not ended (not StateIdle); the same single step.
 bool SetSeekStateFor(std::uint32_t generation, PlaybackState state) noexcept;
@@ -135,12 +138,18 @@ struct PlaybackThreadRef {
 void PublishPlaybackThread(std::uint32_t generation, HANDLE handle, DWORD id) noexcept;
 PlaybackThreadRef TakePlaybackThread() noexcept;
 
-// Posts a player command to the playback thread of `generation`: up to ten
-// attempts 100 ms apart while that generation stays current, then the
-// command is dropped.  A command for a stale generation is dropped at once.
+// Queues a player command for the playback thread of `generation` and
+// wakes it with a PlayerCommandMessage (command and argument in its
+// parameters).  The queue keeps what a posted message alone would lose: a
+// command sent before the thread has a message queue, or while a box's
+// modal loop runs on it.  A command for a stale generation is dropped.
 void PostPlayerCommand(std::uint32_t generation, int command, int argument) noexcept;
 // The same to a thread already taken back (Stop's own CmdStop).
 void PostPlayerCommandTo(const PlaybackThreadRef& thread, int command, int argument) noexcept;
+// The calling thread's oldest queued command; false when none waits.
+bool TakePlayerCommand(int* command, int* argument) noexcept;
+// Drops what is still queued for a thread that has ended.
+void ForgetPlayerCommands(DWORD threadId) noexcept;
 
 // ---- engine threads inside the plug-in ------------------------------------
 // Counts the engine's threads inside the plug-in's code that may stay long
@@ -166,7 +175,7 @@ int PlaybackBoxesShowing() noexcept;
 // engine calls with its own lock held, on its system thread (the host's),
 // and a box's message loop there lets the host's Stop run and wait for a
 // playback thread that waits for that lock.  One box a playback: false when
-// one is queued already or the playback has ended.
+// it has had one already.
 bool QueueFailureBox(std::uint32_t generation, const char* text, const char* caption) noexcept;
 // Takes the box queued for `generation`; false when there is none.
 struct FailureBox {

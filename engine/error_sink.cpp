@@ -13,19 +13,16 @@ HRESULT ErrorSink::ErrorOccurred(rma::UINT8, rma::ULONG32 code, rma::ULONG32, co
     char message[kErrorMessageCapacity];
     FormatErrorMessage(code, userString, message);
     const std::uint32_t generation = core::CurrentGeneration();
-    // The user hears of a failed playback once: the engine's report of the
-    // failure it was told about (a refused output, say) adds nothing.
-    if (core::GetPlaybackState() == core::StateFailed) {
-        core::Trace("error 0x%08lX after its playback failed: no second box", static_cast<unsigned long>(code));
-        return rma::kOk;
-    }
     // Failed at once, so that the end the engine reports next is not taken
     // for the end of the file; the box comes from the playback thread.
     if (!core::FailPlayback(generation)) {
         core::Trace("error 0x%08lX reported after its playback ended", static_cast<unsigned long>(code));
         return rma::kOk;
     }
-    core::QueueFailureBox(generation, message, "Error");
+    // The user hears of a failed playback once: the engine's report of a
+    // failure the plug-in has told of already (a refused output) adds nothing.
+    if (!core::QueueFailureBox(generation, message, "Error"))
+        core::Trace("error 0x%08lX after its playback failed: no second box", static_cast<unsigned long>(code));
     return rma::kOk;
 }
 

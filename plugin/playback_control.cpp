@@ -74,6 +74,7 @@ void StopPlaybackThread() noexcept {
             TerminateThread(thread.handle, 0);
         }
     }
+    core::ForgetPlayerCommands(thread.id);
     CloseHandle(thread.handle);
 }
 

@@ -48,23 +48,27 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
     const HRESULT opened = player->OpenURL(params->url);
     if (opened != 0) {
         TraceFailure("OpenURL", opened);
+        // Nothing begins; the thread stays to show the box of the engine's
+        // report of the refusal, and ends with the host's Stop.
         SetPlaybackStateFor(generation, StateFailed);
-        return 0;
+    } else {
+        // Only from Starting: an error the engine reported meanwhile stands.
+        AdvancePlaybackState(generation, StateStarting, StateOpened);
+        MarkPlayerBegun(generation);
+        TraceFailure("Begin", player->Begin());
     }
-    // Only from Starting: an error the engine reported meanwhile stands.
-    AdvancePlaybackState(generation, StateStarting, StateOpened);
-    MarkPlayerBegun(generation);
-    TraceFailure("Begin", player->Begin());
 
     for (;;) {
-        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-        if (got == 0 || got == -1) break;
-        if (msg.message != PlayerCommandMessage) {
-            DispatchMessageA(&msg);
+        int command = 0, argument = 0;
+        if (!TakePlayerCommand(&command, &argument)) {
+            // The command messages only wake the thread: the queue has the commands.
+            const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+            if (got == 0 || got == -1) break;
+            if (msg.message != PlayerCommandMessage) DispatchMessageA(&msg);
             continue;
         }
-        if (msg.wParam == CmdStop) break;
-        if (msg.wParam == CmdStreamEnded) {
+        if (command == CmdStop) break;
+        if (command == CmdStreamEnded) {
             // The output plays out what it holds first, whatever IsDone says:
             // the engine reports the end before IsDone turns true.
             if (DrainOutput(generation)) {
@@ -74,16 +78,17 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
             }
             break;
         }
-        if (msg.wParam == CmdSeek) {
-            const int target = static_cast<int>(msg.lParam);
-            const HRESULT sought = player->Seek(static_cast<rma::ULONG32>(target));
+        if (command == CmdSeek) {
+            const HRESULT sought = player->Seek(static_cast<rma::ULONG32>(argument));
             TraceFailure("Seek", sought);
-            audio::FlushOutput(target);
+            // A refused seek (the presentation has ended) keeps what the
+            // output still has to play.
+            if (sought == 0) audio::FlushOutput(argument);
             // The engine has the seek: SetOutputTime may return.  Its end
             // (OnPostSeek) comes with the engine's next time report.
             AdvancePlaybackState(generation, StateSeekRequested, sought == 0 ? StateSeeking : StatePlaying);
         }
-        if (msg.wParam == CmdShowBox) {
+        if (command == CmdShowBox) {
             FailureBox box;
             if (TakeFailureBox(generation, &box)) {
                 ShowPlaybackBox(box.text, box.caption, MB_OK | MB_ICONERROR);
@@ -96,7 +101,8 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
     // The engine's OnStop that answers this is ours, not the end of the presentation.
     MarkPlayerStopping(generation);
     TraceFailure("Stop", player->Stop());
-    SetPlaybackStateFor(generation, StateIdle);
+    FinishPlayback(generation);
+    ForgetPlayerCommands(GetCurrentThreadId());
     return 0;
 }
 

@@ -277,14 +277,16 @@ TEST_F(Playback, QuitDispatchesWaitingMessagesAndLeavesTheQuitToTheHost) {
 
 // ---- playback control ---------------------------------------------------------
 
+// An engine that refuses a URL at once (the real one answers 0 and reports
+// later, kind openurl makes it answer at once): OpenURL's failure path.
 TEST_F(Playback, RefusedUrlFailsUntilStop) {
-    engine().Control("fail OpenURL 0x80040089");
+    engine().Control("fail OpenURL 0x80040089; kind openurl");
     host->settings.stopOnMessages = false;  // the host's Stop comes from the test here
     EXPECT_EQ(Play(wav), 1);
     EXPECT_EQ(GetPlaybackState(), StateFailed);
     EXPECT_FALSE(engine().LogHas("Player.Begin"));
-    // The engine reports the refusal on a thread of its own: a box, then the
-    // host's Stop command.
+    // The engine reports the refusal later, on its system thread: a box from
+    // the playback thread, then the host's Stop command.
     ASSERT_TRUE(boxes.WaitForCount(1));
     EXPECT_EQ(boxes.Boxes()[0].text, "File not found");
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCommands.load() >= 1; }));
@@ -298,14 +300,23 @@ TEST_F(Playback, RefusedUrlFailsUntilStop) {
     g_module.Stop();
 }
 
+// The engine opens any URL and reports a missing file later, on its system
+// thread (the host's): one box, the playback failed, one Stop command.
 TEST_F(Playback, MissingFileIsReportedByTheEngine) {
     boxes.Clear();
-    EXPECT_EQ(Play("C:\\no\\such\\file.rm"), 1);
+    host->settings.stopOnMessages = false;  // the host's Stop comes from the test here
+    EXPECT_EQ(Play("C:\\no\\such\\file.rm"), 0);
     EXPECT_TRUE(engine().LogHas("Player.OpenURL file:C:\\no\\such\\file.rm"));
     ASSERT_TRUE(boxes.WaitForCount(1));
     EXPECT_EQ(boxes.Boxes()[0].caption, "Error");
     EXPECT_EQ(boxes.Boxes()[0].text, "File not found");
-    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() >= 1; }));
+    EXPECT_EQ(engine().Query("where ErrorSink.ErrorOccurred"), 1) << "reported on the system thread";
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCommands.load() >= 1; }));
+    testsupport::PumpFor(300);
+    EXPECT_EQ(GetPlaybackState(), StateFailed);
+    EXPECT_EQ(host->counts.stopCommands.load(), 1);
+    EXPECT_EQ(boxes.Count(), 1u);
+    g_module.Stop();
     EXPECT_EQ(GetPlaybackState(), StateIdle);
 }
 
@@ -343,6 +354,8 @@ TEST_F(Playback, PauseAndUnPauseReachPlayerAndOutputOnce) {
     EXPECT_EQ(host->counts.outPause.load(), 0);
 
     ASSERT_EQ(Play(wav), 0);
+    // Play returns once the URL is open; the thread's Begin comes after.
+    ASSERT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Begin"); }));
     g_module.Pause();
     g_module.Pause();
     EXPECT_EQ(g_module.IsPaused(), 1);
@@ -423,7 +436,7 @@ TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {
     ASSERT_EQ(Play("rtsp://test.invalid/stream.rm"), 0);
     PostPlayerCommand(CurrentGeneration(), CmdSeek, 1500);
     PostPlayerCommand(CurrentGeneration(), CmdSeek, 700);
-    PostPlayerCommand(CurrentGeneration(), 4, 0);  // unknown: ignored
+    PostPlayerCommand(CurrentGeneration(), 9, 0);  // unknown: ignored
     ASSERT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Seek 700"); }));
     const std::string log = engine().Log();
     EXPECT_LT(log.find("Player.Seek 1500"), log.find("Player.Seek 700"));
@@ -436,7 +449,8 @@ TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {
 int __stdcall PlaybackStateAtSeek(unsigned int) { return GetPlaybackState(); }
 
 TEST_F(Playback, SeekReachesTheEngineWhileTheHostWaitsAndNeedsNoPreSeek) {
-    // An engine that announces no seek ends the host's wait with OnPostSeek alone.
+    // An engine that announces no seek: the host's wait ends when the engine
+    // has the seek, and OnPostSeek alone ends the seek.
     engine().Control("length 60000; nopreseek");
     engine().OnSeek(PlaybackStateAtSeek);
     ASSERT_EQ(Play("rtsp://test.invalid/stream.rm"), 0);
@@ -445,11 +459,12 @@ TEST_F(Playback, SeekReachesTheEngineWhileTheHostWaitsAndNeedsNoPreSeek) {
     ASSERT_TRUE(WaitForState(StatePlaying));
     g_module.SetOutputTime(2500);
     engine().OnSeek(nullptr);
-    EXPECT_EQ(GetPlaybackState(), StatePlaying);
+    EXPECT_TRUE(IsSeekPending(GetPlaybackState()) || GetPlaybackState() == StatePlaying) << GetPlaybackState();
     EXPECT_TRUE(engine().LogHas("Hook.Seek " + std::to_string(StateSeekRequested))) << engine().Log();
-    EXPECT_FALSE(engine().LogHas("Sink.OnPreSeek"));
-    EXPECT_TRUE(engine().LogHas("Sink.OnPostSeek"));
     EXPECT_EQ(host->counts.lastFlush.load(), 2500) << "the thread flushes after its Seek all the same";
+    ASSERT_TRUE(WaitForState(StatePlaying));
+    EXPECT_FALSE(engine().LogHas("Sink.OnPreSeek"));
+    EXPECT_TRUE(engine().LogHas("Sink.OnPostSeek")) << engine().Log();
     g_module.Stop();
 }
 
@@ -498,14 +513,20 @@ TEST_F(Playback, StopDuringTheDrainMakesNoOutputCallAfterClose) {
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
 }
 
-TEST_F(Playback, StreamEndedWithoutTheDonePlayerSkipsTheDrain) {
+// The engine reports the end before IsDone turns true: the output still
+// plays out what it holds before the host hears of the end.
+TEST_F(Playback, StreamEndedBeforeTheEngineIsDoneStillDrains) {
     engine().Control("length 60000; isdone 0");
-    ASSERT_EQ(Play(wav), 0);
+    ASSERT_EQ(Play("rtsp://test.invalid/stream.rm"), 0);
+    ASSERT_TRUE(WaitForState(StatePlaying));
     host->settings.isPlaying = 1;
     const int isPlayingBefore = host->counts.outIsPlaying.load();
     PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= isPlayingBefore + 2; }));
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0) << "the end of file came before the output played out";
+    host->settings.isPlaying = 0;
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }));
-    EXPECT_EQ(host->counts.outIsPlaying.load(), isPlayingBefore);
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
     EXPECT_EQ(GetPlaybackState(), StateIdle);
 }
 
@@ -537,10 +558,14 @@ TEST_F(Playback, PresentationPlaysToItsEndAndTheHostStops) {
 
 TEST_F(Playback, SeekWaitsUntilTheEngineHasSeeked) {
     engine().Control("length 60000");
-    ASSERT_EQ(Play(wav), 0);
+    ASSERT_EQ(Play("rtsp://test.invalid/stream.rm"), 0);
+    ASSERT_TRUE(WaitForState(StatePlaying));
     g_module.SetOutputTime(2500);
-    EXPECT_EQ(GetPlaybackState(), StatePlaying);
     EXPECT_TRUE(engine().LogHas("Player.Seek 2500"));
+    EXPECT_TRUE(engine().LogHas("Sink.OnPreSeek")) << "SetOutputTime returned before the engine had the seek";
+    // The seek ends with the engine's next time report, from the new place.
+    ASSERT_TRUE(WaitForState(StatePlaying));
+    ASSERT_TRUE(PumpUntil([] { return g_state.positionMs.load() >= 2500; }));
     g_module.Stop();
     // No thread: nothing to wait for.
     g_module.SetOutputTime(100);

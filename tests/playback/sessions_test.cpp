@@ -59,11 +59,13 @@ protected:
     std::unique_ptr<FakeHost> host;
 };
 
-// An engine error's box on an engine thread needs the host thread, which
+// The engine reports its error on the host's thread with its lock held;
+// the box comes up on the playback thread and needs the host thread, which
 // sits in Stop: the wait serves it, so Stop ends without being forced.
 TEST_F(Sessions, StopWhileAnEngineErrorBoxComesUpIsServedNotForced) {
     engine().Control("length 60000; error open 0x80004005");
     Play(kStream);
+    ASSERT_TRUE(PumpUntil([&] { return engine().LogHas("ErrorSink.ErrorOccurred"); }));
     const DWORD took = TimedStop();
     EXPECT_LT(took, 4000u) << "Stop waited for the box's owner";
     EXPECT_FALSE(ForcedStopSeen());

@@ -275,6 +275,16 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 enum OutputPhase { NeverOpened, Opened, Closed };
 std::atomic<int> g_outputPhase{NeverOpened};
 
+// The output's clock: bytes since Open or the last Flush, and where it restarted.
+std::atomic<long long> g_bytesSinceFlush{0};
+std::atomic<int> g_flushedToMs{0};
+std::atomic<int> g_bytesPerSecond{0};
+
+int ClockMs() {
+    const int rate = g_bytesPerSecond.load();
+    return g_flushedToMs.load() + (rate > 0 ? static_cast<int>(g_bytesSinceFlush.load() * 1000 / rate) : 0);
+}
+
 bool OutputIsOpen() { return g_outputPhase.load() == Opened; }
 bool AnswersAsOpen() { return OutputIsOpen() || S().closedOutputAnswersAsOpen.load(); }
 // Any call but Open on an output that was closed is the plug-in's fault.
@@ -293,6 +303,9 @@ int __cdecl OutOpen(int rate, int channels, int bits, int bufferMs, int prebuffe
     if (result >= 0) {
         ++C().outOpened;
         g_outputPhase = Opened;
+        g_bytesPerSecond = rate * channels * ((bits + 7) / 8);
+        g_bytesSinceFlush = 0;
+        g_flushedToMs = 0;
     }
     return result;
 }
@@ -310,6 +323,7 @@ int __cdecl OutWrite(char* data, int length) {
     CountCallOnClosed();
     if (C().outClose.load() >= C().outOpen.load() && C().outOpen.load() > 0) ++C().writesAfterClose;
     C().bytesWritten += length;
+    g_bytesSinceFlush += length;
     if (g_host->captureWrites.load()) {
         std::lock_guard<std::mutex> lock(g_host->writtenMutex);
         g_host->written.append(data, static_cast<size_t>(length));
@@ -330,9 +344,25 @@ int __cdecl OutIsPlaying() {
 int __cdecl OutPause(int pause) { ++C().outPause; CountCallOnClosed(); C().lastPause = pause; return 0; }
 void __cdecl OutSetVolume(int volume) { ++C().outSetVolume; C().lastVolume = volume; }
 void __cdecl OutSetPan(int pan) { ++C().outSetPan; C().lastPan = pan; }
-void __cdecl OutFlush(int timeMs) { ++C().outFlush; CountCallOnClosed(); C().lastFlush = timeMs; }
-int __cdecl OutGetOutputTime() { ++C().outGetOutputTime; CountCallOnClosed(); return S().outputTimeMs.load(); }
-int __cdecl OutGetWrittenTime() { ++C().outGetWrittenTime; CountCallOnClosed(); return S().writtenTimeMs.load(); }
+void __cdecl OutFlush(int timeMs) {
+    ++C().outFlush;
+    CountCallOnClosed();
+    C().lastFlush = timeMs;
+    g_bytesSinceFlush = 0;
+    g_flushedToMs = timeMs;
+}
+int __cdecl OutGetOutputTime() {
+    ++C().outGetOutputTime;
+    CountCallOnClosed();
+    const int fixed = S().outputTimeMs.load();
+    return fixed >= 0 ? fixed : ClockMs();
+}
+int __cdecl OutGetWrittenTime() {
+    ++C().outGetWrittenTime;
+    CountCallOnClosed();
+    const int fixed = S().writtenTimeMs.load();
+    return fixed >= 0 ? fixed : ClockMs();
+}
 
 void __cdecl HostSavsaInit(int latency, int rate) {
     ++C().savsaInit;
@@ -384,6 +414,9 @@ FakeHost::FakeHost() {
                               nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     g_host = this;
     g_outputPhase = NeverOpened;
+    g_bytesSinceFlush = 0;
+    g_flushedToMs = 0;
+    g_bytesPerSecond = 0;
     g_state.outputOpen = 0;
     g_module.hMainWindow = window_;
     g_module.hDllInstance = GetModuleHandleA(nullptr);

@@ -133,8 +133,11 @@ struct HostSettings {
     // to both, as a real output does.
     std::atomic<int> canWrite{1 << 20};        // bytes CanWrite reports
     std::atomic<int> isPlaying{0};             // what IsPlaying answers
-    std::atomic<int> outputTimeMs{0};          // what GetOutputTime answers
-    std::atomic<int> writtenTimeMs{0};         // what GetWrittenTime answers
+    // What GetOutputTime and GetWrittenTime answer; -1: the time of the bytes
+    // written since Open or the last Flush(ms), counted from ms, as an
+    // output that plays what it is given at once.
+    std::atomic<int> outputTimeMs{-1};
+    std::atomic<int> writtenTimeMs{-1};
     std::atomic<int> dspActive{0};
     std::atomic<bool> stopOnMessages{true};    // host calls Stop on 1026 / 40047
     // A closed output keeps giving the open one's answers: kinder than a
