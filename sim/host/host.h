@@ -53,7 +53,9 @@ OutputTotals OutputGetTotals();
 // Starts a thread that reports message boxes of this process (and answers
 // them answerAfterMs after they appeared: IDOK-like when answerOk, else
 // IDCANCEL-like) and the status and video windows owned by the host window.
-void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs);
+// With stopOnBox, each new box also posts the host's Stop command to the
+// host window, as a user who presses Stop while the box is up.
+void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs, bool stopOnBox);
 void WatchStop();
 // Number of message boxes seen and answered so far.
 int WatchBoxesAnswered();

@@ -30,7 +30,7 @@ struct Options {
     std::vector<std::string> names;
     std::vector<Trigger> seeks, pauses;
     int stopAt = -1, timeoutMs = 60000, dsp = 0, refuseOpen = 0, repeat = 1, answerAfterMs = 0;
-    bool realtime = false, verbose = false, answerOk = true, noEngineKey = false;
+    bool realtime = false, verbose = false, answerOk = true, noEngineKey = false, stopOnBox = false;
     bool hex = false, playing = false, engineDirGiven = false;
 };
 
@@ -77,7 +77,7 @@ Host g_host;
 void Usage() {
     fputs("usage: hostsim isours NAME...\n"
           "       hostsim play PATH_OR_URL [--seek AT_MS:TO_MS]... [--pause AT_MS:FOR_MS]... [--stop-at MS]\n"
-          "            [--out FILE.wav] [--realtime] [--answer ok|cancel] [--answer-after MS] [--dsp invert|stretch] [--verbose]\n"
+          "            [--out FILE.wav] [--realtime] [--answer ok|cancel] [--answer-after MS] [--stop-on-box] [--dsp invert|stretch] [--verbose]\n"
           "            [--refuse-open | --refuse-open-once] [--engine SCRIPT] [--engine-dir DIR | --no-engine-key]\n"
           "            [--plugin DLL] [--timeout MS] [--repeat N]\n"
           "       hostsim info [--hex] [--playing] [--list FILE] [FILE...]\n"
@@ -123,6 +123,7 @@ bool Parse(int argc, char** argv, Options* o) {
         else if (a == "--verbose") o->verbose = true;
         else if (a == "--answer" && next && (!strcmp(next, "ok") || !strcmp(next, "cancel"))) o->answerOk = !strcmp(take(), "ok");
         else if (a == "--answer-after" && next && ParseInt(next, &o->answerAfterMs)) take();
+        else if (a == "--stop-on-box") o->stopOnBox = true;
         else if (a == "--dsp" && next && !strcmp(next, "invert")) { take(); o->dsp = 1; }
         else if (a == "--dsp" && next && !strcmp(next, "stretch")) { take(); o->dsp = 2; }
         else if (a == "--refuse-open") o->refuseOpen = 1;
@@ -434,7 +435,7 @@ int Play(const Options& o) {
         Event("host %ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
         Event("types %s", Quoted(FileTypes(g_host.module->FileExtensions).c_str()).c_str());
     }
-    WatchStart(g_host.window, o.answerOk, static_cast<DWORD>(o.answerAfterMs));
+    WatchStart(g_host.window, o.answerOk, static_cast<DWORD>(o.answerAfterMs), o.stopOnBox);
     UINT_PTR limit = static_cast<UINT_PTR>(o.timeoutMs) * o.repeat + kHangGraceMs;
     HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(limit), 0, nullptr);
     if (watchdog) CloseHandle(watchdog);

@@ -31,6 +31,7 @@ struct Watch {
     HWND host;
     bool answerOk;
     DWORD answerAfterMs;
+    bool stopOnBox;  // the user presses Stop in the host while a box is up
     std::map<HWND, Pending> pending;
     HANDLE thread;
     std::atomic<int> stop, answered, boxOpen;
@@ -97,6 +98,10 @@ void HandleBox(HWND box) {
     Event("msgbox %s %s -> %s", Quoted(caption.c_str()).c_str(), Quoted(text.c_str()).c_str(), answer.name);
     if (GetWindow(box, GW_OWNER) != g_watch.host) Unexpected("msgbox not owned by the host window");
     g_watch.pending[box] = Pending{answer.id, GetTickCount() + g_watch.answerAfterMs};
+    if (g_watch.stopOnBox) {
+        Event("stop pressed");
+        PostMessageA(g_watch.host, WM_COMMAND, kStopCommand, 0);
+    }
 }
 
 // Presses the buttons whose time has come, as a user who read the box would.
@@ -193,8 +198,9 @@ DWORD WINAPI WatchThread(void*) {
 
 }  // namespace
 
-void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs) {
+void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs, bool stopOnBox) {
     g_watch.host = hostWindow;
+    g_watch.stopOnBox = stopOnBox;
     g_watch.answerOk = answerOk;
     g_watch.answerAfterMs = answerAfterMs;
     g_watch.thread = CreateThread(nullptr, 0, WatchThread, nullptr, 0, nullptr);

@@ -1,11 +1,12 @@
 // Sound from end to end: hostsim.exe loads the plug-in and the stand-in
 // engine plays WAV presentations through the audio device into hostsim's
-// output module, which writes what it received to a WAV file.
+// output module, which writes what it played to a WAV file.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -57,6 +58,13 @@ HostsimRun RunHostsim(const std::string& arguments, DWORD timeoutMs = 90000) {
     CloseHandle(process.hThread);
     CloseHandle(readEnd);
     return run;
+}
+
+// hostsim's `stall MS`: the longest its message loop was held outside its
+// own calls into the plug-in; -1 without the line.
+int LongestStall(const std::string& output) {
+    const size_t at = output.find("\nstall ");
+    return at == std::string::npos ? -1 : std::atoi(output.c_str() + at + 7);
 }
 
 std::string ReadFileBytes(const std::string& path) {
@@ -145,6 +153,10 @@ TEST_F(EndToEndTest, WavSamplesArriveByteForByte) {
         {22050, 1, 8, 33333, "--engine \"block 10000\"", "setinfo 22 22 1 1"},
         {8000, 1, 16, 48000, "--engine \"block 16384\"", "setinfo 16 8 1 1"},
         {48000, 6, 16, 6 * 2 * 12000, "--engine \"block 20004\"", "setinfo 576 48 6 1"},
+        // Played in real time into a full buffer, with an engine that tells of
+        // the end before IsDone turns true: the tail still plays out before
+        // the end of file, and the host's thread is never held.
+        {22050, 2, 16, 88200 + 4, "--realtime --engine \"isdone 0\"", "setinfo 88 22 2 1"},
     };
     for (const auto& f : formats) {
         const std::string samples = Samples(f.bytes, f.rate + f.channels);
@@ -162,7 +174,43 @@ TEST_F(EndToEndTest, WavSamplesArriveByteForByte) {
         const std::string written = WavData(ReadFileBytes(result));
         EXPECT_EQ(written.size(), samples.size()) << label;
         EXPECT_TRUE(written == samples) << "the samples differ for " << label;
+        // A generous bound: the engine's work on the host's thread, the
+        // plug-in's time callback among it, must never wait for the output.
+        EXPECT_LT(LongestStall(run.output), 250) << label;
+        EXPECT_GE(LongestStall(run.output), 0) << label;
     }
+}
+
+// After a seek to T the engine counts its position from T by the device's
+// time since the seek's Reset; the host's positions go on from T, and what
+// is played is what came before the seek, then everything from T on.
+TEST_F(EndToEndTest, SeekPlaysOnFromTheNewPlaceWithTheRightPositions) {
+    const unsigned rate = 11025, frame = 4, second = rate * frame;
+    const std::string samples = Samples(3 * second, 77);
+    HostsimRun run = Play(rate, 2, 16, samples, "--realtime --verbose --seek 600:2000");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
+    const size_t seek = run.output.find("\nseek 2000");
+    ASSERT_NE(seek, std::string::npos) << run.output;
+    int firstAfter = -1, positions = 0;
+    for (size_t at = run.output.find("\npos ", seek); at != std::string::npos; at = run.output.find("\npos ", at + 1)) {
+        int pos = -1, len = -1;
+        std::sscanf(run.output.c_str() + at, "\npos %d len %d", &pos, &len);
+        if (firstAfter < 0) firstAfter = pos;
+        EXPECT_GE(pos, 2000) << run.output;
+        EXPECT_LE(pos, len) << run.output;
+        ++positions;
+    }
+    EXPECT_GE(positions, 3) << run.output;
+    EXPECT_LE(firstAfter, 2300) << run.output;
+    const std::string written = WavData(ReadFileBytes(result));
+    const size_t tail = samples.size() - 2 * second;
+    ASSERT_GE(written.size(), tail) << run.output;
+    const size_t before = written.size() - tail;
+    EXPECT_TRUE(written.compare(0, before, samples, 0, before) == 0) << "what played before the seek";
+    EXPECT_TRUE(written.compare(before, tail, samples, 2 * second, tail) == 0) << "what played from 2 s on";
+    EXPECT_GE(before, 600u * second / 1000) << run.output;
+    EXPECT_LE(before, 1000u * second / 1000) << run.output;
 }
 
 // A signed little-endian sample of `size` bytes (2 or 3).
@@ -219,6 +267,15 @@ TEST_F(EndToEndTest, RefusedOutputShowsItsBoxAndPlaybackStops) {
     EXPECT_EQ(run.output.find("timeout"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("msgbox \"Error opening module\" \"Could not open output module\""), std::string::npos)
         << run.output;
+    // The engine tries a refused Open once more at once, then reports the
+    // failure: the user is told once, and the host to stop once.
+    size_t boxes = 0, stops = 0;
+    for (size_t at = run.output.find("\nmsgbox"); at != std::string::npos; at = run.output.find("\nmsgbox", at + 1))
+        ++boxes;
+    for (size_t at = run.output.find("\nstopcmd"); at != std::string::npos; at = run.output.find("\nstopcmd", at + 1))
+        ++stops;
+    EXPECT_EQ(boxes, 1u) << run.output;
+    EXPECT_EQ(stops, 1u) << run.output;
     EXPECT_EQ(run.output.find("unexpected"), std::string::npos) << run.output;
 }
 
@@ -256,6 +313,7 @@ TEST(SessionsThroughHostsim, StopsAndLateEventsAsAUserMeetsThem) {
         int exitCode;      // 0: the presentation ended; 1: stopped; -1: either
         int endsOfFile;    // -1: not checked
         int stopCommands;
+        int boxes = -1;
     } runs[] = {
         {"error box while Stop waits",
          "rtsp://s.invalid/a.rm --engine \"length 2000; error open 0x80004005\" --stop-at 0", 1, 0, -1},
@@ -270,6 +328,21 @@ TEST(SessionsThroughHostsim, StopsAndLateEventsAsAUserMeetsThem) {
          0, -1},
         {"video site while Stop runs", "rtsp://s.invalid/v.rm --engine \"length 2000; video on\" --stop-at 0", 1, 0,
          -1},
+        // The engine reports its error on the host's thread, holding its lock;
+        // the user presses Stop while the box is up.
+        {"Stop pressed while an error box is up",
+         "rtsp://s.invalid/a.rm --realtime --stop-on-box --answer-after 1500 "
+         "--engine \"length 4000; error play:300 0x8004004D 3 Lost\"",
+         1, 0, 1, 1},
+        // The engine opens any file and tells of a missing one later.
+        {"missing file", "C:\\no\\such\\file.rm", 1, 0, 1, 1},
+        // The engine gives up the sites only at the next URL and at the
+        // player's close, after Stop destroyed the window.
+        {"video sites given up late", "rtsp://s.invalid/v.rm --engine \"length 800; video on\" --stop-at 300 --repeat 2",
+         1, 0, 0},
+        // The natural end on the host's thread, then Stop's own OnStop inside
+        // the playback thread's Stop: one end of file, nothing else.
+        {"natural end", "rtsp://s.invalid/a.rm --engine \"length 600\"", 0, 1, 0, 0},
     };
     for (const auto& r : runs) {
         const DWORD start = GetTickCount();
@@ -288,6 +361,9 @@ TEST(SessionsThroughHostsim, StopsAndLateEventsAsAUserMeetsThem) {
         }
         if (r.stopCommands >= 0) {
             EXPECT_EQ(CountLines(run.output, "stopcmd"), r.stopCommands) << label;
+        }
+        if (r.boxes >= 0) {
+            EXPECT_EQ(CountLines(run.output, "msgbox"), r.boxes) << label;
         }
         // An end of file after the host's own Stop would start the next track.
         const size_t stop = run.output.find("\nstop\n");

@@ -24,41 +24,15 @@ protected:
     void SetUp() override { host.settings.stopOnMessages = false; }
     void TearDown() override { SetPlaybackState(StateIdle); }
 
-    // Reports an error from an engine-like thread and waits for the box to be answered.
-    void Report(std::uint32_t code, const char* userString) {
-        SetPlaybackState(StatePlaying);
-        HRESULT result = -1;
-        testsupport::EngineThreadCall report(
-            [&] { result = sink->ErrorOccurred(2, code, 77, userString, "http://example.com/more"); });
-        ASSERT_TRUE(report.Finish(15000)) << "ErrorOccurred did not return";
-        EXPECT_EQ(result, 0);
-        testsupport::PumpFor(50);
-    }
-
     testsupport::FakeHost host;
     testsupport::MessageBoxWatcher watcher;
     core::ComPtr<rma::IRMAErrorSink> sink{engine::NewErrorSink()};
 };
 
-// The user stops while the box is up: once answered, the box neither fails
-// the stopped playback (every later Play would be refused) nor stops the host.
-TEST_F(ErrorSinkTest, BoxAnsweredAfterStopLeavesTheStoppedPlaybackAlone) {
-    SetPlaybackState(StatePlaying);
-    watcher.SetAnswer(0);  // seen, left up
-    testsupport::EngineThreadCall report([&] { sink->ErrorOccurred(2, 0x80040089, 0, nullptr, nullptr); });
-    ASSERT_TRUE(watcher.WaitForCount(1));
-    EXPECT_EQ(PlaybackBoxesShowing(), 1);
-    NewGeneration();  // what Stop does first, and Idle what it does last
-    SetPlaybackState(StateIdle);
-    ClosePlaybackBoxes();
-    ASSERT_TRUE(report.Finish());
-    testsupport::PumpFor(50);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
-    EXPECT_EQ(host.counts.stopCommands.load(), 0);
-    EXPECT_EQ(PlaybackBoxesShowing(), 0);
-}
-
-TEST_F(ErrorSinkTest, EachReportShowsOneBoxThenFailsAndStopsOnce) {
+// The engine reports on its system thread (the host's) holding its lock:
+// the report fails the playback at once and leaves the box, with the text
+// for the code, to the playback thread; one box a playback.
+TEST_F(ErrorSinkTest, EachReportFailsThePlaybackAndQueuesItsOneBox) {
     struct Case {
         std::uint32_t code;
         const char* userString;
@@ -71,22 +45,34 @@ TEST_F(ErrorSinkTest, EachReportShowsOneBoxThenFailsAndStopsOnce) {
         {0x00000000, nullptr, "OK"},
         {0x80040FC5, "odd", "Unknown error\r\nodd"},
     };
-    int stops = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shown);
-        watcher.Clear();
-        Report(c.code, c.userString);
-        auto boxes = watcher.Boxes();
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].caption, "Error");
-        EXPECT_EQ(boxes[0].text, c.shown);
-        EXPECT_EQ(boxes[0].owner, host.window());
-        EXPECT_TRUE(boxes[0].hasIcon);
-        EXPECT_EQ(boxes[0].buttons, 1);
-        EXPECT_EQ(g_state.playbackState.load(), StateFailed);
-        EXPECT_EQ(host.counts.stopCommands.load(), ++stops);
+        const std::uint32_t generation = NewGeneration();
+        SetPlaybackState(StatePlaying);
+        EXPECT_EQ(sink->ErrorOccurred(2, c.code, 77, c.userString, "http://example.com/more"), 0);
+        EXPECT_EQ(GetPlaybackState(), StateFailed);
+        EXPECT_EQ(sink->ErrorOccurred(3, 0x8004004D, 0, nullptr, nullptr), 0) << "a second report";
+        FailureBox box;
+        ASSERT_TRUE(TakeFailureBox(generation, &box));
+        EXPECT_STREQ(box.caption, "Error");
+        EXPECT_STREQ(box.text, c.shown);
+        EXPECT_FALSE(TakeFailureBox(generation, &box)) << "one box a playback";
     }
+    testsupport::PumpFor(50);
+    EXPECT_EQ(watcher.Count(), 0u) << "no box inside the engine's call";
+    EXPECT_EQ(host.counts.stopCommands.load(), 0) << "the playback thread tells the host, after the box";
     EXPECT_EQ(host.counts.endOfFileMessages.load(), 0);
+}
+
+// An error the engine reports after the user stopped neither fails the
+// stopped playback (every later Play would be refused) nor shows a box.
+TEST_F(ErrorSinkTest, ReportAfterStopLeavesTheStoppedPlaybackAlone) {
+    const std::uint32_t generation = NewGeneration();
+    SetPlaybackState(StateIdle);
+    EXPECT_EQ(sink->ErrorOccurred(3, 0x80040089, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    FailureBox box;
+    EXPECT_FALSE(TakeFailureBox(generation, &box));
 }
 
 }  // namespace
