@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,29 @@ void BenchTrackChange(const std::string& wav) {
     Report("track_change_ms", samples);
 }
 
+// The longest stretch the host's message loop is held outside its calls
+// into the plug-in while a WAV plays in real time into a full output
+// buffer: the engine's work on the host's thread, with the plug-in's time
+// callback and the writes inside it (hostsim measures it).  BENCH_PLUGIN
+// names another plug-in DLL to measure the same way.
+void BenchHostStall() {
+    const std::string wav = testsupport::WriteTempWav(44100, 2, 16, 3000);
+    char other[MAX_PATH] = {};
+    std::string plugin;
+    if (GetEnvironmentVariableA("BENCH_PLUGIN", other, sizeof other)) plugin = std::string(" --plugin \"") + other + "\"";
+    std::vector<double> samples;
+    for (int i = 0; i < 5; ++i) {
+        const testsupport::HostsimRun run = testsupport::RunHostsim("play \"" + wav + "\" --realtime" + plugin);
+        const size_t at = run.output.find("\nstall ");
+        if (at == std::string::npos) {
+            std::fprintf(stderr, "hostsim printed no stall line:\n%s\n", run.output.c_str());
+            continue;
+        }
+        samples.push_back(std::atof(run.output.c_str() + at + 7));
+    }
+    if (!samples.empty()) Report("host_stall_ms", samples);
+}
+
 }  // namespace
 
 int main() {
@@ -90,6 +114,7 @@ int main() {
     BenchPlay(wav);
     BenchSeek();
     BenchTrackChange(wav);
+    BenchHostStall();
     RunAudioBenchmarks();
     return 0;
 }

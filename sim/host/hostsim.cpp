@@ -266,6 +266,10 @@ void __stdcall EngineAliveAtUnload(const char* alive) {
     Unexpected("engine objects alive at unload: %s", alive ? alive : "");
 }
 
+// The engine library, held by hostsim too so that its checks can be read
+// after the plug-in's Quit; released last, when its unload report comes.
+HMODULE g_engineHeld = nullptr;
+
 // The stand-in engine names the objects still alive when it is unloaded;
 // another engine lacks the export and is left alone.
 void WatchEngineUnload() {
@@ -274,7 +278,10 @@ void WatchEngineUnload() {
     HMODULE engine = GetModuleHandleA("pnen3260.dll");
     auto set = engine ? reinterpret_cast<SetReportFn>(reinterpret_cast<void*>(GetProcAddress(engine, "SimEngineOnUnload")))
                       : nullptr;
-    if (set) set(EngineAliveAtUnload);
+    if (!set) return;
+    set(EngineAliveAtUnload);
+    char path[MAX_PATH];
+    if (!g_engineHeld && GetModuleFileNameA(engine, path, MAX_PATH)) g_engineHeld = LoadLibraryA(path);
 }
 
 // The stand-in engine checks its client (time reports that go back or run
@@ -283,7 +290,7 @@ void WatchEngineUnload() {
 void ReportEngineChecks() {
     typedef int(__stdcall * QueryFn)(const char*);
     typedef int(__stdcall * LogFn)(char*, int);
-    HMODULE engine = GetModuleHandleA("pnen3260.dll");
+    HMODULE engine = g_engineHeld;
     if (!engine) return;
     auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(engine, "SimEngineQuery")));
     auto log = reinterpret_cast<LogFn>(reinterpret_cast<void*>(GetProcAddress(engine, "SimEngineLog")));
@@ -451,6 +458,7 @@ int Play(const Options& o) {
     Event("quit");
     UnloadPlugin();
     ReportEngineChecks();
+    if (g_engineHeld) FreeLibrary(g_engineHeld);
     WatchStop();
     OutputFinish();
     OutputTotals t = OutputGetTotals();

@@ -115,6 +115,47 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
+HostsimRun RunHostsim(const std::string& arguments, DWORD timeoutMs) {
+    HostsimRun run;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        ADD_FAILURE() << "CreatePipe failed";
+        return run;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    const std::string exe = BinDir() + "\\hostsim.exe";
+    std::string command = "\"" + exe + "\" " + arguments;
+    PROCESS_INFORMATION process{};
+    BOOL started = CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  BinDir().c_str(), &startup, &process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        ADD_FAILURE() << "hostsim.exe did not start: " << command;
+        CloseHandle(readEnd);
+        return run;
+    }
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) run.output.append(chunk, got);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "hostsim did not end: " << command;
+        TerminateProcess(process.hProcess, 3);
+    }
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(readEnd);
+    return run;
+}
+
+
 // ---- message boxes ----------------------------------------------------------
 
 EngineThreadCall::EngineThreadCall(std::function<void()> work) : work_(std::move(work)) {

@@ -67,6 +67,14 @@ private:
     HANDLE thread_ = nullptr;
 };
 
+// What hostsim.exe (beside the test executable) printed and how it ended.
+struct HostsimRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output;
+};
+// Runs hostsim.exe with `arguments` and collects what it prints.
+HostsimRun RunHostsim(const std::string& arguments, DWORD timeoutMs = 90000);
+
 // A message box seen by the watcher.
 struct SeenBox {
     std::string caption;
