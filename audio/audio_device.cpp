@@ -194,6 +194,7 @@ bool AudioDevice::PassToHost(char* block, int length) noexcept {
     g_module.VSAAddPCMData(block, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
 
     const char* source = block;
+    const int engineLength = length;
     if (dsp) {
         // A copy only while DSP is on: the hook may return more samples than
         // it was given, which the engine's own block has no room for.
@@ -211,6 +212,7 @@ bool AudioDevice::PassToHost(char* block, int length) noexcept {
         int piece = std::min(kMaxOutputWrite, length - offset);
         if (outMod->Write(const_cast<char*>(source) + offset, piece) != 0) OutputDebugStringA("OOPS!\n");
     }
+    output.CountWritten(engineLength, length);
     return true;
 }
 

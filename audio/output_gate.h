@@ -30,6 +30,9 @@ public:
     bool HasRoom(int bytes) const noexcept;
     // The output module has just been opened: its time starts at 0.
     void RestartTime() noexcept;
+    // A block of `engineBytes` from the engine went to the output as
+    // `hostBytes` (the DSP hook may change the length).
+    void CountWritten(int engineBytes, int hostBytes) noexcept;
 };
 
 // Lets output calls through again: Play does this for its new playback.
@@ -40,8 +43,11 @@ void ReopenOutputGate() noexcept;
 // then restarts at `timeMs`: OutputTimeSinceFlush counts from there.
 void FlushOutput(int timeMs) noexcept;
 
-// The output module's time, counted from its Open or its last Flush: what
-// the engine means by the device's time.  `whenClosed` once closing began.
+// The output module's time, counted from its Open or its last Flush, in the
+// engine's time: what the engine means by the device's time.  A DSP hook
+// that stretched or shrank the sound makes the output's time run at another
+// pace than the engine's; it is scaled back by what went in against what
+// came out.  `whenClosed` once closing began.
 unsigned long OutputTimeSinceFlush(unsigned long whenClosed) noexcept;
 
 // One look at the output at the end of a stream: CanWrite, then IsPlaying,
