@@ -16,6 +16,7 @@ using rma::kFail;
 using rma::kInvalidArg;
 using rma::kOk;
 using rma::kUnexpected;
+using rma::kWouldBlock;
 
 namespace {
 
@@ -67,6 +68,12 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
     }
     // The playback this Open belongs to; a Stop from now on makes it stale.
     const std::uint32_t generation = CurrentGeneration();
+    // The engine tries a refused Open once more at once: the output is not
+    // asked again, and the user is not told twice.
+    if (GetPlaybackState() == StateFailed) {
+        Trace("device Open refused: its playback has failed");
+        return kFail;
+    }
 
     {
         std::lock_guard<std::mutex> lock(responseLock_);
@@ -88,6 +95,7 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         winamp::Out_Module* outMod = g_module.outMod;
         latency = outMod->Open(static_cast<int>(pcm.samplesPerSec), pcm.channels, pcm.bitsPerSample, 0, 0);
         if (latency >= 0) {
+            output.RestartTime();
             g_state.outputOpen = 1;
             outMod->SetVolume(winamp::kApplyCurrentVolume);
             InfoFigures info = SetInfoFigures(pcm);
@@ -97,16 +105,14 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         }
     }
     if (latency < 0) {
-        SetPlaybackStateFor(generation, StateFailed);
-        PostPlayerCommand(generation, CmdStop, 0);
         // Let go of the response so the next Play can open the device again.
         TakeResponse().reset();
-        ShowPlaybackBox("Could not open output module", "Error opening module", MB_ICONERROR);
-        // The host still shows a playback that has been given up: tell it to
-        // stop.  Posted only once the box is gone, so the host's Stop does
-        // not wait on a thread held by the box, and only while that playback
-        // is still the current one: a Stop meanwhile has done it already.
-        PostToHostFor(generation, WM_COMMAND, winamp::kStopCommand);
+        // The box comes from the playback thread, which then tells the host
+        // to stop: this call runs on an engine thread holding the engine's lock.
+        if (FailPlayback(generation)) {
+            QueueFailureBox(generation, "Could not open output module", "Error opening module");
+            PostPlayerCommand(generation, CmdStop, 0);
+        }
         return 1;
     }
     SetPlaybackStateFor(generation, StatePlaying);
@@ -143,8 +149,7 @@ HRESULT AudioDevice::Pause() noexcept {
 
 HRESULT AudioDevice::Write(const AudioData* data) noexcept {
     // Not counted among the engine's calls inside the plug-in: it is the
-    // per-block path, and a Write waiting for room ends once Stop closes the
-    // output, before the engine can be taken down.
+    // per-block path, and it never waits.
     if (!data) return kInvalidArg;
     if (!opened_) return kUnexpected;
     if (!HoldsResponse()) return kFail;
@@ -154,8 +159,13 @@ HRESULT AudioDevice::Write(const AudioData* data) noexcept {
     if (rma::IRMABuffer* buffer = data->data) {
         ULONG32 size = buffer->GetSize();
         char* block = reinterpret_cast<char*>(buffer->GetBuffer());
-        if (block && IsAudioFlowing(GetPlaybackState()))
-            PassToHost(block, static_cast<int>(std::min<ULONG32>(size, INT_MAX / 2)));
+        if (block && IsAudioFlowing(GetPlaybackState()) &&
+            !PassToHost(block, static_cast<int>(std::min<ULONG32>(size, INT_MAX / 2)))) {
+            // The engine keeps the block and writes it again first: the
+            // engine's thread (the host's own, inside the time callback)
+            // must not wait here for the output to make room.
+            return kWouldBlock;
+        }
     }
     ScheduleTimeCallback();
     return kOk;
@@ -169,18 +179,22 @@ char* AudioDevice::DspBuffer(int bytes) noexcept {
     return dspBuffer_.get();
 }
 
-void AudioDevice::PassToHost(char* block, int length) noexcept {
+bool AudioDevice::PassToHost(char* block, int length) noexcept {
     OutputAccess output;
-    if (!output.open()) return;
+    if (!output.open()) return true;
     winamp::Out_Module* outMod = g_module.outMod;
     const PcmFormat pcm = Pcm();
+    // Room for what the DSP hook may make of the block (at most twice it),
+    // looked for before any hook sees it: a block refused now comes again.
+    const bool dsp = g_module.dsp_isactive() != 0;
+    if (!output.HasRoom(dsp ? 2 * length : length)) return false;
 
     // The hooks see the engine's block before the DSP hook changes anything.
     g_module.SAAddPCMData(block, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
     g_module.VSAAddPCMData(block, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
 
     const char* source = block;
-    if (g_module.dsp_isactive()) {
+    if (dsp) {
         // A copy only while DSP is on: the hook may return more samples than
         // it was given, which the engine's own block has no room for.
         int capacity = 2 * length;
@@ -193,11 +207,11 @@ void AudioDevice::PassToHost(char* block, int length) noexcept {
         }
     }
 
-    if (!output.WaitForRoom(length)) return;
     for (int offset = 0; offset < length; offset += kMaxOutputWrite) {
         int piece = std::min(kMaxOutputWrite, length - offset);
         if (outMod->Write(const_cast<char*>(source) + offset, piece) != 0) OutputDebugStringA("OOPS!\n");
     }
+    return true;
 }
 
 BOOL32 AudioDevice::InitVolume(UINT16, UINT16) noexcept { return 1; }
@@ -223,9 +237,12 @@ HRESULT AudioDevice::Drain() noexcept {
 
 HRESULT AudioDevice::CheckFormat(const AudioFormat*) noexcept { return kOk; }
 
+// The engine's clock: time played since the device's Open or its last Reset.
+// The host's output restarts its own time at a seek's Flush(new time),
+// which the host's position display needs; counting from that Flush keeps
+// the engine from adding the seek target twice.
 ULONG32 AudioDevice::OutputTimeMs() noexcept {
-    OutputAccess output;
-    if (output.open()) lastOutputTimeMs_ = static_cast<ULONG32>(g_module.outMod->GetOutputTime());
+    lastOutputTimeMs_ = static_cast<ULONG32>(OutputTimeSinceFlush(lastOutputTimeMs_));
     return lastOutputTimeMs_;
 }
 

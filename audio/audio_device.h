@@ -56,7 +56,8 @@ private:
     bool HoldsResponse() noexcept;
     core::ComPtr<IRMAAudioDeviceResponse> TakeResponse() noexcept;
     core::ComPtr<IRMAAudioDeviceResponse> CurrentResponse() noexcept;
-    void PassToHost(char* block, int length) noexcept;
+    // False when the output has no room for the block now.
+    bool PassToHost(char* block, int length) noexcept;
     char* DspBuffer(int bytes) noexcept;
     ULONG32 OutputTimeMs() noexcept;
     // Enters the time callback unless one is pending; false when none could be.

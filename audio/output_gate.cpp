@@ -1,8 +1,6 @@
 #include "audio/output_gate.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <mutex>
 
 #include "core/playback_state.h"
@@ -14,9 +12,11 @@ using core::g_state;
 
 namespace {
 
+// Guards the output module's calls and the two fields below.
 std::mutex g_outputLock;
-std::condition_variable g_closingBegan;
 std::atomic<int> g_closing{0};
+// Where the output's time restarted: 0 at Open, the target of the last Flush.
+int g_flushedToMs = 0;
 
 }  // namespace
 
@@ -30,7 +30,6 @@ void CloseOutputModule() noexcept {
             g_state.outputOpen = 0;
         }
     }
-    g_closingBegan.notify_all();
 }
 
 OutputAccess::OutputAccess() noexcept { g_outputLock.lock(); }
@@ -42,26 +41,26 @@ bool OutputAccess::open() const noexcept { return g_closing == 0; }
 void ReopenOutputGate() noexcept {
     std::lock_guard<std::mutex> lock(g_outputLock);
     g_closing = 0;
+    g_flushedToMs = 0;
 }
 
-bool OutputAccess::WaitForRoom(int bytes) noexcept {
-    // The lock is owned by this object; adopt it for the wait and hand it back.
-    std::unique_lock<std::mutex> lock(g_outputLock, std::adopt_lock);
-    bool room = false;
-    while (g_closing == 0) {
-        if (g_module.outMod->CanWrite() >= bytes) {
-            room = true;
-            break;
-        }
-        g_closingBegan.wait_for(lock, std::chrono::milliseconds(20), [] { return g_closing != 0; });
-    }
-    lock.release();
-    return room;
-}
+bool OutputAccess::HasRoom(int bytes) const noexcept { return g_module.outMod->CanWrite() >= bytes; }
+
+void OutputAccess::RestartTime() noexcept { g_flushedToMs = 0; }
 
 void FlushOutput(int timeMs) noexcept {
     std::lock_guard<std::mutex> lock(g_outputLock);
-    if (g_closing == 0 && g_module.outMod) g_module.outMod->Flush(timeMs);
+    if (g_closing == 0 && g_module.outMod) {
+        g_module.outMod->Flush(timeMs);
+        g_flushedToMs = timeMs;
+    }
+}
+
+unsigned long OutputTimeSinceFlush(unsigned long whenClosed) noexcept {
+    std::lock_guard<std::mutex> lock(g_outputLock);
+    if (g_closing != 0 || !g_module.outMod) return whenClosed;
+    const int played = g_module.outMod->GetOutputTime() - g_flushedToMs;
+    return played > 0 ? static_cast<unsigned long>(played) : 0;
 }
 
 Playout ProbePlayout() noexcept {

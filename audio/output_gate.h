@@ -5,8 +5,9 @@
 // gate makes that safe: every call the device makes into the output module
 // and the host's hooks happens under one light lock, and once closing has
 // begun no further call gets through until the next Open re-arms the gate.
-// A Write that waits for room waits with the lock released and wakes as soon
-// as closing begins, so Stop never waits behind it.
+// No call waits for room in the output: a Write without room is refused and
+// the engine writes the block again later, so the lock is only ever held for
+// the length of a few output calls.
 #pragma once
 
 namespace audio {
@@ -25,18 +26,23 @@ public:
 
     // False once closing has begun: no output-module call may be made then.
     bool open() const noexcept;
-    // Polls the output module's CanWrite every 20 ms, with the lock released
-    // between polls, until it reports at least `bytes`.  Returns false when
-    // closing began meanwhile.
-    bool WaitForRoom(int bytes) noexcept;
+    // Whether the output module has room for `bytes` now.
+    bool HasRoom(int bytes) const noexcept;
+    // The output module has just been opened: its time starts at 0.
+    void RestartTime() noexcept;
 };
 
 // Lets output calls through again: Play does this for its new playback.
 void ReopenOutputGate() noexcept;
 
 // Flushes the output module to `timeMs` (a seek began), serialised with
-// Stop's closing of it; nothing once closing has begun.
+// Stop's closing of it; nothing once closing has begun.  The output's time
+// then restarts at `timeMs`: OutputTimeSinceFlush counts from there.
 void FlushOutput(int timeMs) noexcept;
+
+// The output module's time, counted from its Open or its last Flush: what
+// the engine means by the device's time.  `whenClosed` once closing began.
+unsigned long OutputTimeSinceFlush(unsigned long whenClosed) noexcept;
 
 // One look at the output at the end of a stream: CanWrite, then IsPlaying,
 // unless closing has begun.

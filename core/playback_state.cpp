@@ -1,5 +1,6 @@
 #include "core/playback_state.h"
 
+#include <cstdio>
 #include <mutex>
 #include <string_view>
 
@@ -30,6 +31,12 @@ constexpr int kPostAttempts = 10;
 constexpr DWORD kPostRetryMs = 100;
 
 std::atomic<int> g_engineCallsInside{0};
+
+// The failure box waiting for its playback thread.
+std::mutex g_failureBoxLock;
+bool g_failureBoxQueued = false;
+std::uint32_t g_failureBoxGeneration = 0;
+FailureBox g_failureBox;
 
 // Threads that have a playback box up.
 constexpr int kBoxSlots = 8;
@@ -110,6 +117,13 @@ bool StoreWhilePlaying(std::uint32_t generation, PlaybackState state) {
     return true;
 }
 }  // namespace
+
+bool AdvancePlaybackState(std::uint32_t generation, PlaybackState from, PlaybackState to) noexcept {
+    std::lock_guard<std::mutex> lock(g_stateLock);
+    if (g_generation.load() != generation || GetPlaybackState() != from) return false;
+    StoreState(to);
+    return true;
+}
 
 bool SetSeekStateFor(std::uint32_t generation, PlaybackState state) noexcept {
     return StoreWhilePlaying(generation, state);
@@ -195,6 +209,27 @@ int ShowPlaybackBox(const char* text, const char* caption, UINT style) noexcept 
 }
 
 int PlaybackBoxesShowing() noexcept { return g_boxesShowing.load(); }
+
+bool QueueFailureBox(std::uint32_t generation, const char* text, const char* caption) noexcept {
+    {
+        std::lock_guard<std::mutex> lock(g_failureBoxLock);
+        if (g_failureBoxQueued && g_failureBoxGeneration == generation) return false;
+        g_failureBoxQueued = true;
+        g_failureBoxGeneration = generation;
+        std::snprintf(g_failureBox.text, sizeof g_failureBox.text, "%s", text);
+        std::snprintf(g_failureBox.caption, sizeof g_failureBox.caption, "%s", caption);
+    }
+    PostPlayerCommand(generation, CmdShowBox, 0);
+    return true;
+}
+
+bool TakeFailureBox(std::uint32_t generation, FailureBox* box) noexcept {
+    std::lock_guard<std::mutex> lock(g_failureBoxLock);
+    if (!g_failureBoxQueued || g_failureBoxGeneration != generation) return false;
+    g_failureBoxQueued = false;
+    *box = g_failureBox;
+    return true;
+}
 
 void ClosePlaybackBoxes() noexcept {
     std::lock_guard<std::mutex> lock(g_boxLock);

@@ -28,17 +28,22 @@ enum PlaybackState : std::int32_t {
 // The states grouped as the code tests them.
 // Play waits while the playback thread has not opened the URL yet.
 constexpr bool IsStarting(PlaybackState state) noexcept { return state == StateStarting; }
-// SetOutputTime waits from its request until the engine has finished seeking.
+// A seek asked for and not yet finished by the engine.
 constexpr bool IsSeekPending(PlaybackState state) noexcept {
     return state == StateSeekRequested || state == StateSeeking;
 }
+// SetOutputTime waits until the playback thread has handed its seek to the
+// engine, not until the engine has finished it: the engine reports that
+// (OnPostSeek) only with its next time report, never while paused.
+constexpr bool IsSeekRequested(PlaybackState state) noexcept { return state == StateSeekRequested; }
 // Audio flows to the host: playing, or seeking within a playing presentation
 // (the 0x10 group of the state codes).
 constexpr bool IsAudioFlowing(PlaybackState state) noexcept { return (state & 0xF0) == 0x10; }
 
 // Thread message to the playback thread; wParam is the command, lParam its argument.
 constexpr UINT PlayerCommandMessage = WM_USER + 139;  // 1163
-enum PlayerCommand : int { CmdStop = 1, CmdStreamEnded = 2, CmdSeek = 3 };
+// CmdShowBox: show the failure box queued with QueueFailureBox.
+enum PlayerCommand : int { CmdStop = 1, CmdStreamEnded = 2, CmdSeek = 3, CmdShowBox = 4 };
 
 constexpr int kPathCapacity = 261;  // 260 characters and a terminator
 
@@ -98,6 +103,9 @@ void SetPlaybackState(PlaybackState state) noexcept;
 // Writes the state only while `generation` is current; the test and the
 // write are one step with respect to NewGeneration.  False when dropped.
 bool SetPlaybackStateFor(std::uint32_t generation, PlaybackState state) noexcept;
+// Moves the state of `generation` from `from` to `to`, in the same single
+// step; false when it was not `from` (a report meanwhile decided otherwise).
+bool AdvancePlaybackState(std::uint32_t generation, PlaybackState from, PlaybackState to) noexcept;
 // A seek report's state (StateSeeking, StatePlaying) for a playback that is
 // current and has not ended (not StateIdle); the same single step.
 bool SetSeekStateFor(std::uint32_t generation, PlaybackState state) noexcept;
@@ -152,6 +160,20 @@ int EngineCallsInside() noexcept;
 // and Quit closes it before the engine goes.
 int ShowPlaybackBox(const char* text, const char* caption, UINT style) noexcept;
 int PlaybackBoxesShowing() noexcept;
+
+// A failed playback's box, shown by its playback thread (CmdShowBox), which
+// then asks the host to stop.  Never shown inside an engine's call: the
+// engine calls with its own lock held, on its system thread (the host's),
+// and a box's message loop there lets the host's Stop run and wait for a
+// playback thread that waits for that lock.  One box a playback: false when
+// one is queued already or the playback has ended.
+bool QueueFailureBox(std::uint32_t generation, const char* text, const char* caption) noexcept;
+// Takes the box queued for `generation`; false when there is none.
+struct FailureBox {
+    char text[1024];
+    char caption[64];
+};
+bool TakeFailureBox(std::uint32_t generation, FailureBox* box) noexcept;
 // Asks every box ShowPlaybackBox has up to close (as its close button would).
 void ClosePlaybackBoxes() noexcept;
 

@@ -63,6 +63,9 @@ inline constexpr HRESULT32 kNoInterface = static_cast<HRESULT32>(0x80004002);
 inline constexpr HRESULT32 kPointer = static_cast<HRESULT32>(0x80004003);
 inline constexpr HRESULT32 kFail = static_cast<HRESULT32>(0x80004005);
 inline constexpr HRESULT32 kUnexpected = static_cast<HRESULT32>(0x80040009);
+// A Write the device cannot take now: the engine keeps the block and writes
+// it first next time.
+inline constexpr HRESULT32 kWouldBlock = static_cast<HRESULT32>(0x8004004E);
 inline constexpr HRESULT32 kFileNotFound = static_cast<HRESULT32>(0x80040089);
 inline constexpr HRESULT32 kNotAuthorized = static_cast<HRESULT32>(0x800400CE);
 inline constexpr HRESULT32 kOutOfMemory = static_cast<HRESULT32>(0x8007000E);

@@ -71,6 +71,10 @@ HRESULT ClientAdviseSink::OnStop() noexcept {
             // The end of the presentation, also when a seek was still
             // pending: the host hears of it as the end of the file.
             PostPlayerCommand(generation, CmdStreamEnded, 0);
+        } else if (state == StateFailed) {
+            // Whoever failed the playback tells the host to stop, once its
+            // box has been answered.
+            PostPlayerCommand(generation, CmdStop, 0);
         } else {
             if (state != StateOpened) FailPlayback(generation);
             PostPlayerCommand(generation, CmdStop, 0);

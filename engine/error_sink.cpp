@@ -12,15 +12,20 @@ HRESULT ErrorSink::ErrorOccurred(rma::UINT8, rma::ULONG32 code, rma::ULONG32, co
                                  const char*) noexcept {
     char message[kErrorMessageCapacity];
     FormatErrorMessage(code, userString, message);
-    // The playback the error belongs to; the user may stop it, and start
-    // another, while the box is up.
     const std::uint32_t generation = core::CurrentGeneration();
-    core::ShowPlaybackBox(message, "Error", MB_OK | MB_ICONERROR);
-    if (core::FailPlayback(generation)) {
-        core::PostToHostFor(generation, WM_COMMAND, winamp::kStopCommand);
-    } else {
-        core::Trace("error 0x%08lX reported after its playback ended", static_cast<unsigned long>(code));
+    // The user hears of a failed playback once: the engine's report of the
+    // failure it was told about (a refused output, say) adds nothing.
+    if (core::GetPlaybackState() == core::StateFailed) {
+        core::Trace("error 0x%08lX after its playback failed: no second box", static_cast<unsigned long>(code));
+        return rma::kOk;
     }
+    // Failed at once, so that the end the engine reports next is not taken
+    // for the end of the file; the box comes from the playback thread.
+    if (!core::FailPlayback(generation)) {
+        core::Trace("error 0x%08lX reported after its playback ended", static_cast<unsigned long>(code));
+        return rma::kOk;
+    }
+    core::QueueFailureBox(generation, message, "Error");
     return rma::kOk;
 }
 

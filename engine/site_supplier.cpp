@@ -131,7 +131,11 @@ void SiteSupplier::RetireSite(IRMASite* site) noexcept {
     if (siteManager_) siteManager_->RemoveSite(site);
     ComPtr<IRMASiteWindowed> windowed;
     if (site->QueryInterface(IID_IRMASiteWindowed, windowed.put_void()) == kOk && windowed) {
-        windowed->Destroy();
+        // Stop destroys the video site's window at once; the engine gives the
+        // site up only later (at the next URL, or when the player closes),
+        // and a window is destroyed once.
+        const WindowRecord* record = windowed->GetWindow();
+        if (record && record->window) windowed->Destroy();
     }
     site->Release();
 }

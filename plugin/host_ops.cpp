@@ -147,7 +147,7 @@ void SetOutputTime(int timeMs) noexcept {
     const std::uint32_t generation = CurrentGeneration();
     SetPlaybackStateFor(generation, StateSeekRequested);
     PostPlayerCommand(generation, CmdSeek, timeMs);
-    PumpMessagesWhile(IsSeekPending);
+    PumpMessagesWhile(IsSeekRequested);
 }
 
 void SetVolume(int volume) noexcept { g_module.outMod->SetVolume(volume); }

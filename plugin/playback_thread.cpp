@@ -51,7 +51,8 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
         SetPlaybackStateFor(generation, StateFailed);
         return 0;
     }
-    SetPlaybackStateFor(generation, StateOpened);
+    // Only from Starting: an error the engine reported meanwhile stands.
+    AdvancePlaybackState(generation, StateStarting, StateOpened);
     MarkPlayerBegun(generation);
     TraceFailure("Begin", player->Begin());
 
@@ -64,7 +65,9 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
         }
         if (msg.wParam == CmdStop) break;
         if (msg.wParam == CmdStreamEnded) {
-            if (!player->IsDone() || DrainOutput(generation)) {
+            // The output plays out what it holds first, whatever IsDone says:
+            // the engine reports the end before IsDone turns true.
+            if (DrainOutput(generation)) {
                 // Only while still the current playback: the host may go on to
                 // the next track.
                 PostToHostFor(generation, winamp::kEndOfFileMessage, 0);
@@ -73,8 +76,21 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
         }
         if (msg.wParam == CmdSeek) {
             const int target = static_cast<int>(msg.lParam);
-            TraceFailure("Seek", player->Seek(static_cast<rma::ULONG32>(target)));
+            const HRESULT sought = player->Seek(static_cast<rma::ULONG32>(target));
+            TraceFailure("Seek", sought);
             audio::FlushOutput(target);
+            // The engine has the seek: SetOutputTime may return.  Its end
+            // (OnPostSeek) comes with the engine's next time report.
+            AdvancePlaybackState(generation, StateSeekRequested, sought == 0 ? StateSeeking : StatePlaying);
+        }
+        if (msg.wParam == CmdShowBox) {
+            FailureBox box;
+            if (TakeFailureBox(generation, &box)) {
+                ShowPlaybackBox(box.text, box.caption, MB_OK | MB_ICONERROR);
+                // The host still shows a playback that has been given up:
+                // tell it to stop, only while that playback is current.
+                PostToHostFor(generation, WM_COMMAND, winamp::kStopCommand);
+            }
         }
     }
     // The engine's OnStop that answers this is ours, not the end of the presentation.

@@ -5,10 +5,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "sim.h"
+#include "runtime.h"
 
 const GUID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const GUID kIidCallback = SIM_RMA_ID(0x00000100);
+const GUID kIidInterruptSafe = SIM_RMA_ID(0x0000010B);
 const GUID kIidScheduler = SIM_RMA_ID(0x00000101);
 const GUID kIidPlayer = SIM_RMA_ID(0x00000402);
 const GUID kIidClientEngine = SIM_RMA_ID(0x00000403);
@@ -31,7 +32,10 @@ const GUID kIidAuthResponse = SIM_RMA_ID(0x00001A01);
 int SimSameId(const GUID* a, const GUID* b) { return a && b && memcmp(a, b, sizeof(GUID)) == 0; }
 
 HINSTANCE g_simInstance;
+volatile LONG g_simEngines;
 volatile LONG g_simPlaying;
+volatile DWORD g_simSystemThread;
+volatile DWORD g_simTimerThread;
 volatile LONG g_simPositionMs;
 volatile LONG g_simSiteWindows;
 
@@ -49,6 +53,13 @@ typedef int(SIMCALL* SimSeekHook)(ULONG32 timeMs);
 static SimUnloadReport volatile g_unloadReport;
 static SimSeekHook volatile g_seekHook;
 static volatile LONG g_clientRefs[REF_KINDS];
+static volatile LONG g_checks;
+static LONG (*volatile g_objectQuery)(const char* what);
+
+/* The thread kind of the latest call into the client under each name. */
+#define MAX_NOTED 64
+static struct { char call[48]; int kind; } g_noted[MAX_NOTED];
+static int g_notedCount;
 
 #define LOG_LIMIT 65536
 static char g_log[LOG_LIMIT];
@@ -65,6 +76,7 @@ static void Defaults(SimScenario* s) {
     strcpy(s->name, "main");
     strcpy(s->authMarker, "auth=");
     s->log[LOG_POSITIONS] = 1;
+    s->leadMs = 1500;
 }
 
 void SimScenarioSnapshot(SimScenario* out) {
@@ -81,6 +93,7 @@ HRESULT SimFailure(int kind) {
 }
 
 int SimHidden(int kind) { return g_scenario.hide[kind]; }
+int SimKind(int kind) { return g_scenario.kind[kind]; }
 int SimLogging(int kind) { return g_scenario.log[kind]; }
 
 void SimDelay(int kind) {
@@ -138,6 +151,8 @@ static const char* const kHideNames[HIDE_KINDS] = {"AudioDeviceManager", "ErrorS
                                                    "SiteManager", "ClassFactory"};
 static const char* const kDelayNames[DELAY_KINDS] = {"OpenURL", "Begin", "Seek", "Stop"};
 static const char* const kLogNames[LOG_KINDS] = {"writes", "scheduler", "timesync", "positions"};
+static const char* const kKindNames[KIND_KINDS] = {"postseek", "isdone", "openurl", "sitesatstop", "clock",
+                                                   "fastwrite"};
 
 static int OnOff(const char* word, int* out) {
     if (word && (_stricmp(word, "on") == 0 || strcmp(word, "1") == 0)) return *out = 1, 1;
@@ -169,6 +184,8 @@ static int Apply(const char* command) {
         Defaults(s);
         g_logLength = 0;
         g_log[0] = 0;
+        g_notedCount = 0;
+        InterlockedExchange(&g_checks, 0);
         return 0;
     }
     if (_stricmp(verb, "fail") == 0 && w.count == 3 && (k = Pick(w.word[1], kFailNames, FAIL_KINDS)) >= 0 &&
@@ -279,6 +296,18 @@ static int Apply(const char* command) {
         RestOf(command, &w, 1, s->authMarker, sizeof s->authMarker);
         return 0;
     }
+    if (_stricmp(verb, "kind") == 0 && w.count == 2 && (k = Pick(w.word[1], kKindNames, KIND_KINDS)) >= 0) {
+        s->kind[k] = 1;
+        return 0;
+    }
+    if (_stricmp(verb, "stall") == 0 && w.count == 2 && Number(w.word[1], &a)) {
+        s->stallEndMs = a;
+        return 0;
+    }
+    if (_stricmp(verb, "lead") == 0 && w.count == 2 && Number(w.word[1], &a) && a >= 100) {
+        s->leadMs = a;
+        return 0;
+    }
     if (_stricmp(verb, "log") == 0 && w.count == 3 && (k = Pick(w.word[1], kLogNames, LOG_KINDS)) >= 0 &&
         OnOff(w.word[2], &s->log[k])) {
         return 0;
@@ -332,6 +361,47 @@ void SimLog(const char* format, ...) {
     memcpy(g_log + g_logLength, line, (size_t)n + 1);
     g_logLength += (size_t)n;
     LeaveCriticalSection(&g_lock);
+}
+
+void SimCheck(const char* format, ...) {
+    char line[400];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    InterlockedIncrement(&g_checks);
+    SimLog("Check: %s", line);
+}
+
+int SimThreadKindNow(void) {
+    DWORD self = GetCurrentThreadId();
+    if (self == g_simSystemThread) return THREAD_SYSTEM;
+    if (self == g_simTimerThread) return THREAD_TIMER;
+    return THREAD_CALLER;
+}
+
+void SimNoteThread(const char* call) {
+    int kind = SimThreadKindNow();
+    EnterCriticalSection(&g_lock);
+    int i = 0;
+    while (i < g_notedCount && strcmp(g_noted[i].call, call) != 0) ++i;
+    if (i == g_notedCount && g_notedCount < MAX_NOTED) {
+        snprintf(g_noted[i].call, sizeof g_noted[i].call, "%s", call);
+        ++g_notedCount;
+    }
+    if (i < g_notedCount) g_noted[i].kind = kind;
+    LeaveCriticalSection(&g_lock);
+}
+
+/* 1 system, 2 timer, 3 the caller's own thread, 0 never called. */
+static int WhereCalled(const char* call) {
+    int answer = 0;
+    EnterCriticalSection(&g_lock);
+    for (int i = 0; i < g_notedCount; ++i) {
+        if (strcmp(g_noted[i].call, call) == 0) answer = g_noted[i].kind == THREAD_CALLER ? 3 : g_noted[i].kind;
+    }
+    LeaveCriticalSection(&g_lock);
+    return answer;
 }
 
 int SIMCALL SimEngineLog(char* buffer, int size) {
@@ -412,7 +482,7 @@ void* SimQuery(void* object, const GUID* iid, int kind) {
     return out;
 }
 
-extern LONG SimQueryObjectRefs(const char* which);
+void SimSetObjectQuery(LONG (*query)(const char* what)) { g_objectQuery = query; }
 
 int SIMCALL SimEngineQuery(const char* what) {
     if (!what) return -1;
@@ -422,6 +492,8 @@ int SIMCALL SimEngineQuery(const char* what) {
     if (strcmp(what, "positionMs") == 0) return (int)g_simPositionMs;
     if (strcmp(what, "sites") == 0) return (int)g_simSiteWindows;
     if (strcmp(what, "engines") == 0) return (int)g_simEngines;
+    if (strcmp(what, "checks") == 0) return (int)g_checks;
+    if (strncmp(what, "where ", 6) == 0) return WhereCalled(what + 6);
     if (strcmp(what, "clientrefs") == 0) {
         LONG total = 0;
         for (int i = 0; i < REF_KINDS; ++i) total += g_clientRefs[i];
@@ -431,7 +503,8 @@ int SIMCALL SimEngineQuery(const char* what) {
         int k = Pick(what + 5, kRefNames, REF_KINDS);
         if (k >= 0) return (int)g_clientRefs[k];
     }
-    return (int)SimQueryObjectRefs(what);
+    LONG (*query)(const char*) = g_objectQuery;
+    return query ? (int)query(what) : -1;
 }
 
 /* ---- waiting and loading --------------------------------------------------------- */
@@ -454,22 +527,16 @@ int SimWaitPumping(HANDLE handle, DWORD timeoutMs) {
     }
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_simInstance = instance;
-        InitializeCriticalSection(&g_lock);
-        Defaults(&g_scenario);
-        SimEngineInit();
-        SimSitesInit();
-        char script[4096];
-        DWORD n = GetEnvironmentVariableA("SIMENGINE_SCRIPT", script, sizeof script);
-        if (n > 0 && n < sizeof script) SimEngineControl(script);
-    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
-        /* FreeLibrary, not the process's end: every object handed out must
-         * be gone, or its table would point into unloaded code. */
-        char alive[256];
-        SimUnloadReport report = g_unloadReport;
-        if (DescribeAlive(alive, sizeof alive) > 0 && report) report(alive);
-    }
-    return TRUE;
+void SimRuntimeInit(HINSTANCE instance) {
+    g_simInstance = instance;
+    InitializeCriticalSection(&g_lock);
+    Defaults(&g_scenario);
+}
+
+void SimRuntimeUnload(void) {
+    /* FreeLibrary, not the process's end: every object handed out must be
+     * gone, or its table would point into unloaded code. */
+    char alive[256];
+    SimUnloadReport report = g_unloadReport;
+    if (DescribeAlive(alive, sizeof alive) > 0 && report) report(alive);
 }

@@ -1,28 +1,25 @@
-/* The library's exports, the engine (IRMAClientEngine with its audio device
- * manager) and the scheduler whose callbacks fire on a thread of its own. */
+/* The engine: IRMAClientEngine with its audio device manager, and the
+ * creation and closing of engines that the library's exports ask for. */
 #include <stdlib.h>
 #include <string.h>
 
-#include "sim.h"
+#include "engine.h"
 
 #define MAX_PLAYERS 8
 #define MAX_ENGINES 8
 
+typedef struct SimEngine SimEngine;
 struct SimEngine {
     const ClientEngineVtbl* vtbl;            /* IRMAClientEngine */
     const AudioDeviceManagerVtbl* admVtbl;   /* IRMAAudioDeviceManager */
     volatile LONG refs;
-    CRITICAL_SECTION lock;
-    void* device; /* the client's audio device from Replace */
     SimPlayer* players[MAX_PLAYERS];
     int playerCount;
 };
 
-volatile LONG g_simEngines;
-static CRITICAL_SECTION g_enginesLock;
 static SimEngine* g_engineList[MAX_ENGINES];
 
-void* SimEngineFace(SimEngine* engine) { return &engine->vtbl; }
+
 
 /* ---- IRMAClientEngine --------------------------------------------------------- */
 
@@ -48,7 +45,6 @@ static ULONG EngineAddRefOf(SimEngine* e) { return (ULONG)InterlockedIncrement(&
 static ULONG EngineReleaseOf(SimEngine* e) {
     LONG left = InterlockedDecrement(&e->refs);
     if (left > 0) return (ULONG)left;
-    DeleteCriticalSection(&e->lock);
     free(e);
     SimObjectDestroyed(OBJ_ENGINE);
     return 0;
@@ -67,10 +63,10 @@ static HRESULT SIMCALL EngineCreatePlayer(void* s, void** out) {
     *out = NULL;
     HRESULT hr = SimFailure(FAIL_CREATE_PLAYER);
     if (hr != SIM_OK) return hr;
-    EnterCriticalSection(&e->lock);
-    SimPlayer* p = e->playerCount < MAX_PLAYERS ? SimPlayerNew(e) : NULL;
+    SimCoreEnter();
+    SimPlayer* p = e->playerCount < MAX_PLAYERS ? SimPlayerNew(&e->vtbl) : NULL;
     if (p) e->players[e->playerCount++] = p;
-    LeaveCriticalSection(&e->lock);
+    SimCoreLeave();
     if (!p) return SIM_E_FAIL;
     void* face = SimPlayerFace(p);
     ((Unknown*)face)->vtbl->AddRef(face);
@@ -81,7 +77,7 @@ static HRESULT SIMCALL EngineCreatePlayer(void* s, void** out) {
 /* Takes a player out of the engine's list; the list's reference goes to the caller. */
 static SimPlayer* Unlist(SimEngine* e, void* face) {
     SimPlayer* found = NULL;
-    EnterCriticalSection(&e->lock);
+    SimCoreEnter();
     for (int i = 0; i < e->playerCount; ++i) {
         if (SimPlayerFace(e->players[i]) == face || !face) {
             found = e->players[i];
@@ -90,7 +86,7 @@ static SimPlayer* Unlist(SimEngine* e, void* face) {
             break;
         }
     }
-    LeaveCriticalSection(&e->lock);
+    SimCoreLeave();
     return found;
 }
 
@@ -119,12 +115,12 @@ static HRESULT SIMCALL EngineGetPlayer(void* s, UINT16 index, void** out) {
     SimLog("Engine.GetPlayer %u", (unsigned)index);
     if (!out) return SIM_E_POINTER;
     *out = NULL;
-    EnterCriticalSection(&e->lock);
+    SimCoreEnter();
     if (index < e->playerCount) {
         *out = SimPlayerFace(e->players[index]);
         ((Unknown*)*out)->vtbl->AddRef(*out);
     }
-    LeaveCriticalSection(&e->lock);
+    SimCoreLeave();
     return *out ? SIM_OK : SIM_E_INVALIDARG;
 }
 
@@ -145,31 +141,39 @@ static HRESULT SIMCALL ManagerQueryInterface(void* s, const GUID* iid, void** ou
 static ULONG SIMCALL ManagerAddRef(void* s) { return EngineAddRefOf(FromManager(s)); }
 static ULONG SIMCALL ManagerRelease(void* s) { return EngineReleaseOf(FromManager(s)); }
 
+/* As the real engine: the device's volume range is set at once, on the
+ * caller's thread; a device already installed is not replaced. */
 static HRESULT SIMCALL ManagerReplace(void* s, void* device) {
-    SimEngine* e = FromManager(s);
     SimLog("DeviceManager.Replace");
     HRESULT hr = SimFailure(FAIL_REPLACE);
     if (hr != SIM_OK) return hr;
     if (!device) return SIM_E_INVALIDARG;
+    SimCoreEnter();
+    void* current = SimDevice();
+    if (current) {
+        SimDrop(current, REF_DEVICE);
+        SimCoreLeave();
+        SimLog("DeviceManager.Replace: a device is installed already");
+        return SIM_E_FAIL;
+    }
+    const AudioDeviceVtbl* v = SIM_VTBL(AudioDeviceVtbl, device);
+    SimLog("Device.InitVolume 0 100");
+    if (v->InitVolume(device, 0, 100)) SimLog("Device.GetVolume %u", (unsigned)v->GetVolume(device));
     SimHold(device, REF_DEVICE);
-    EnterCriticalSection(&e->lock);
-    void* old = e->device;
-    e->device = device;
-    LeaveCriticalSection(&e->lock);
-    SimDrop(old, REF_DEVICE);
+    SimSetDevice(device);
+    SimCoreLeave();
     return SIM_OK;
 }
 
 static HRESULT SIMCALL ManagerRemove(void* s, void* device) {
-    SimEngine* e = FromManager(s);
     SimLog("DeviceManager.Remove");
-    EnterCriticalSection(&e->lock);
-    void* old = device && e->device == device ? e->device : NULL;
-    if (old) e->device = NULL;
-    LeaveCriticalSection(&e->lock);
-    if (!old) return SIM_E_FAIL;
-    SimDrop(old, REF_DEVICE);
-    return SIM_OK;
+    SimCoreEnter();
+    void* current = SimDevice();
+    int mine = device && current == device;
+    SimDrop(current, REF_DEVICE);
+    if (mine) SimSetDevice(NULL);
+    SimCoreLeave();
+    return mine ? SIM_OK : SIM_E_FAIL;
 }
 
 static HRESULT SIMCALL ManagerSetFinalHook(void* s, void* hook) {
@@ -198,140 +202,27 @@ static const AudioDeviceManagerVtbl kManagerVtbl = {
     ManagerQueryInterface, ManagerAddRef,          ManagerRelease,       ManagerReplace,
     ManagerRemove,         ManagerSetFinalHook,    ManagerRemoveFinalHook, ManagerGetAudioFormat};
 
-void* SimEngineDevice(SimEngine* engine) {
-    EnterCriticalSection(&engine->lock);
-    void* device = engine->device;
-    SimHold(device, REF_DEVICE);
-    LeaveCriticalSection(&engine->lock);
-    return device;
-}
+/* ---- the periodic work ------------------------------------------------------------------ */
 
-/* ---- scheduler ------------------------------------------------------------------------ */
-
-typedef struct Entry {
-    struct Entry* next;
-    ULONG32 handle;
-    void* callback; /* the client's IRMACallback, one counted reference */
-    DWORD due;
-} Entry;
-
-static CRITICAL_SECTION g_schedLock;
-static HANDLE g_schedThread;
-static HANDLE g_schedWake;
-static volatile LONG g_schedQuit;
-static Entry* g_entries;
-static ULONG32 g_lastHandle;
-static DWORD g_schedStart;
-
-DWORD SimSchedulerStartTick(void) { return g_schedStart; }
-
-static DWORD WINAPI SchedulerMain(void* unused) {
-    EnterCriticalSection(&g_schedLock);
-    while (!g_schedQuit) {
-        DWORD wait = INFINITE;
-        if (g_entries) {
-            LONG ahead = (LONG)(g_entries->due - GetTickCount());
-            if (ahead <= 0) {
-                Entry* e = g_entries;
-                g_entries = e->next;
-                LeaveCriticalSection(&g_schedLock);
-                if (SimLogging(LOG_SCHEDULER)) SimLog("Callback.Func %lu", (unsigned long)e->handle);
-                SIM_VTBL(CallbackVtbl, e->callback)->Func(e->callback);
-                SimDrop(e->callback, REF_OTHER);
-                free(e);
-                EnterCriticalSection(&g_schedLock);
-                continue;
-            }
-            wait = (DWORD)ahead;
-        }
-        LeaveCriticalSection(&g_schedLock);
-        WaitForSingleObject(g_schedWake, wait);
-        EnterCriticalSection(&g_schedLock);
-    }
-    LeaveCriticalSection(&g_schedLock);
-    return 0;
-}
-
-ULONG32 SimSchedulerEnter(void* callback, UINT32 delayMs) {
-    if (!callback || g_simEngines == 0) return 0;
-    Entry* e = calloc(1, sizeof *e);
-    if (!e) return 0;
-    SimHold(callback, REF_OTHER);
-    e->callback = callback;
-    e->due = GetTickCount() + delayMs;
-    EnterCriticalSection(&g_schedLock);
-    if (!g_schedThread) {
-        g_schedQuit = 0;
-        g_schedThread = CreateThread(NULL, 0, SchedulerMain, NULL, 0, NULL);
-    }
-    if (!g_schedThread) {
-        LeaveCriticalSection(&g_schedLock);
-        SimDrop(callback, REF_OTHER);
-        free(e);
-        return 0;
-    }
-    if (++g_lastHandle == 0) ++g_lastHandle;
-    e->handle = g_lastHandle;
-    Entry** at = &g_entries;
-    while (*at && (LONG)((*at)->due - e->due) <= 0) at = &(*at)->next;
-    e->next = *at;
-    *at = e;
-    ULONG32 handle = e->handle;
-    LeaveCriticalSection(&g_schedLock);
-    SetEvent(g_schedWake);
-    return handle;
-}
-
-HRESULT SimSchedulerRemove(ULONG32 handle) {
-    Entry* found = NULL;
-    EnterCriticalSection(&g_schedLock);
-    for (Entry** at = &g_entries; *at; at = &(*at)->next) {
-        if ((*at)->handle == handle) {
-            found = *at;
-            *at = found->next;
-            break;
+/* Every player's presentation, on each system tick and each timer round;
+ * the scheduler calls these with the core lock held. */
+static void ForEachPresentation(void (*work)(SimPresentation*)) {
+    for (int i = 0; i < MAX_ENGINES; ++i) {
+        SimEngine* e = g_engineList[i];
+        if (!e) continue;
+        for (int k = 0; k < e->playerCount; ++k) {
+            SimPresentation* pr = e->players[k]->presentation;
+            if (pr) work(pr);
         }
     }
-    LeaveCriticalSection(&g_schedLock);
-    if (!found) return SIM_E_FAIL;
-    SimDrop(found->callback, REF_OTHER);
-    free(found);
-    return SIM_OK;
 }
 
-/* Ends the scheduler thread and drops every callback still entered. */
-static void SchedulerShutdown(void) {
-    EnterCriticalSection(&g_schedLock);
-    HANDLE thread = g_schedThread;
-    g_schedThread = NULL;
-    g_schedQuit = 1;
-    Entry* pending = g_entries;
-    g_entries = NULL;
-    LeaveCriticalSection(&g_schedLock);
-    if (thread) {
-        SetEvent(g_schedWake);
-        SimWaitPumping(thread, 10000);
-        CloseHandle(thread);
-    }
-    while (pending) {
-        Entry* e = pending;
-        pending = e->next;
-        SimDrop(e->callback, REF_OTHER);
-        free(e);
-    }
-}
+static void SystemWork(void) { ForEachPresentation(SimPresentationSystemWork); }
+static void TimerWork(void) { ForEachPresentation(SimPresentationTimerWork); }
 
-/* ---- exports --------------------------------------------------------------------------- */
+/* ---- creating and closing ------------------------------------------------------------- */
 
-void SimEngineInit(void) {
-    InitializeCriticalSection(&g_enginesLock);
-    InitializeCriticalSection(&g_schedLock);
-    g_schedWake = CreateEventA(NULL, FALSE, FALSE, NULL);
-    g_schedStart = GetTickCount();
-}
-
-HRESULT SIMCALL CreateEngine(void** out) {
-    SimLog("CreateEngine");
+HRESULT SimEngineCreate(void** out) {
     if (!out) return SIM_E_POINTER;
     *out = NULL;
     HRESULT hr = SimFailure(FAIL_CREATE_ENGINE);
@@ -341,50 +232,51 @@ HRESULT SIMCALL CreateEngine(void** out) {
     e->vtbl = &kEngineVtbl;
     e->admVtbl = &kManagerVtbl;
     e->refs = 1;
-    InitializeCriticalSection(&e->lock);
-    SimObjectCreated(OBJ_ENGINE);
-    EnterCriticalSection(&g_enginesLock);
-    for (int i = 0; i < MAX_ENGINES; ++i) {
-        if (!g_engineList[i]) {
-            g_engineList[i] = e;
-            break;
-        }
+    SimCoreEnter();
+    int slot = -1;
+    for (int i = 0; i < MAX_ENGINES && slot < 0; ++i) {
+        if (!g_engineList[i]) slot = i;
     }
-    InterlockedIncrement(&g_simEngines);
-    LeaveCriticalSection(&g_enginesLock);
+    /* The first engine makes this thread the system thread. */
+    int started = slot >= 0 && (g_simEngines > 0 || SimSchedulerStart(SystemWork, TimerWork));
+    if (started) {
+        g_engineList[slot] = e;
+        InterlockedIncrement(&g_simEngines);
+    }
+    SimCoreLeave();
+    if (!started) {
+        free(e);
+        return SIM_E_FAIL;
+    }
+    SimObjectCreated(OBJ_ENGINE);
     *out = &e->vtbl;
     return SIM_OK;
 }
 
-HRESULT SIMCALL CloseEngine(void* face) {
-    SimLog("CloseEngine");
+HRESULT SimEngineClose(void* face) {
     if (!face) return SIM_E_INVALIDARG;
     SimEngine* e = FromEngine(face);
     SimPlayer* p;
     while ((p = Unlist(e, NULL)) != NULL) ClosePlayerOf(p);
-    EnterCriticalSection(&e->lock);
-    void* device = e->device;
-    e->device = NULL;
-    LeaveCriticalSection(&e->lock);
-    SimDrop(device, REF_DEVICE);
-    EnterCriticalSection(&g_enginesLock);
+    SimCoreEnter();
     for (int i = 0; i < MAX_ENGINES; ++i) {
         if (g_engineList[i] == e) g_engineList[i] = NULL;
     }
     int last = InterlockedDecrement(&g_simEngines) == 0;
-    LeaveCriticalSection(&g_enginesLock);
+    SimCoreLeave();
     /* The library may be unloaded next: no thread of ours may outlive the last engine. */
     if (last) {
-        SchedulerShutdown();
+        SimSetDevice(NULL);
+        SimSchedulerStop();
         SimSitesShutdown();
     }
     EngineReleaseOf(e);
     return SIM_OK;
 }
 
-LONG SimQueryObjectRefs(const char* what) {
+static LONG QueryObjectRefs(const char* what) {
     LONG result = -1;
-    EnterCriticalSection(&g_enginesLock);
+    SimCoreEnter();
     SimEngine* e = NULL;
     for (int i = 0; i < MAX_ENGINES && !e; ++i) e = g_engineList[i];
     if (strcmp(what, "players") == 0) {
@@ -395,13 +287,13 @@ LONG SimQueryObjectRefs(const char* what) {
     } else if (strcmp(what, "refs engine") == 0) {
         result = e ? e->refs : 0;
     } else if (strcmp(what, "refs player") == 0) {
-        result = 0;
-        if (e) {
-            EnterCriticalSection(&e->lock);
-            if (e->playerCount) result = SimPlayerRefs(e->players[0]);
-            LeaveCriticalSection(&e->lock);
-        }
+        result = e && e->playerCount ? SimPlayerRefs(e->players[0]) : 0;
     }
-    LeaveCriticalSection(&g_enginesLock);
+    SimCoreLeave();
     return result;
+}
+
+void SimEngineInit(void) {
+    SimCoreInit();
+    SimSetObjectQuery(QueryObjectRefs);
 }

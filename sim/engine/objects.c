@@ -2,7 +2,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "sim.h"
+#include "objects.h"
 
 /* ---- IRMABuffer ----------------------------------------------------------------- */
 

@@ -1,13 +1,12 @@
 /* The player: IRMAPlayer with its error-sink control, scheduler, site manager
- * and class factory faces.  Presentations run on a thread of their own
- * (presentation.c); the client's objects are never called with the player's
- * lock held. */
+ * and class factory faces.  As in the real engine, every IRMAPlayer method
+ * holds the core lock, and what it sets off (OnBegin inside Begin, the seek's
+ * reports inside Seek, the end inside Stop) runs synchronously inside it on
+ * the caller's thread. */
 #include <stdlib.h>
 #include <string.h>
 
 #include "player.h"
-
-#define STOP_WAIT_MS 5000
 
 static SimPlayer* FromPlayer(void* f) { return SIM_OBJ(SimPlayer, vtbl, f); }
 static SimPlayer* FromSinkControl(void* f) { return SIM_OBJ(SimPlayer, sinkControlVtbl, f); }
@@ -46,10 +45,6 @@ static ULONG ReleaseOf(SimPlayer* p) {
     LONG left = InterlockedDecrement(&p->refs);
     if (left > 0) return (ULONG)left;
     SimPlayerClose(p);
-    if (p->worker) CloseHandle(p->worker);
-    if (p->reporter) CloseHandle(p->reporter);
-    CloseHandle(p->wake);
-    DeleteCriticalSection(&p->lock);
     free(p);
     SimObjectDestroyed(OBJ_PLAYER);
     return 0;
@@ -79,18 +74,18 @@ typedef struct Snapshot {
 
 static void TakeAdviseSinks(SimPlayer* p, Snapshot* s) {
     s->kind = REF_OTHER;
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     s->count = p->adviseCount;
     for (int i = 0; i < s->count; ++i) {
         s->items[i] = p->adviseSinks[i];
         SimHold(s->items[i], s->kind);
     }
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
 }
 
 static void TakeErrorSinks(SimPlayer* p, Snapshot* s) {
     s->kind = REF_OTHER;
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     s->count = p->errorCount;
     for (int i = 0; i < s->count; ++i) {
         s->items[i] = p->errorSinks[i].sink;
@@ -98,7 +93,7 @@ static void TakeErrorSinks(SimPlayer* p, Snapshot* s) {
         s->high[i] = p->errorSinks[i].high;
         SimHold(s->items[i], s->kind);
     }
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
 }
 
 static void DropSnapshot(Snapshot* s) {
@@ -115,42 +110,52 @@ void SimAdvise(SimPlayer* p, int call, ULONG32 a, ULONG32 b, const char* text) {
         switch (call) {
         case ON_POS_LENGTH:
             if (SimLogging(LOG_POSITIONS)) SimLog("Sink.OnPosLength %lu %lu", (unsigned long)a, (unsigned long)b);
+            SimNoteThread("Sink.OnPosLength");
             v->OnPosLength(sink, a, b);
             break;
         case ON_PRESENTATION_OPENED:
             SimLog("Sink.OnPresentationOpened");
+            SimNoteThread("Sink.OnPresentationOpened");
             v->OnPresentationOpened(sink);
             break;
         case ON_PRESENTATION_CLOSED:
             SimLog("Sink.OnPresentationClosed");
+            SimNoteThread("Sink.OnPresentationClosed");
             v->OnPresentationClosed(sink);
             break;
         case ON_PRE_SEEK:
             SimLog("Sink.OnPreSeek %lu %lu", (unsigned long)a, (unsigned long)b);
+            SimNoteThread("Sink.OnPreSeek");
             v->OnPreSeek(sink, a, b);
             break;
         case ON_POST_SEEK:
             SimLog("Sink.OnPostSeek %lu %lu", (unsigned long)a, (unsigned long)b);
+            SimNoteThread("Sink.OnPostSeek");
             v->OnPostSeek(sink, a, b);
             break;
         case ON_STOP:
             SimLog("Sink.OnStop");
+            SimNoteThread("Sink.OnStop");
             v->OnStop(sink);
             break;
         case ON_PAUSE:
             SimLog("Sink.OnPause %lu", (unsigned long)a);
+            SimNoteThread("Sink.OnPause");
             v->OnPause(sink, a);
             break;
         case ON_BEGIN:
             SimLog("Sink.OnBegin %lu", (unsigned long)a);
+            SimNoteThread("Sink.OnBegin");
             v->OnBegin(sink, a);
             break;
         case ON_BUFFERING:
             SimLog("Sink.OnBuffering %lu", (unsigned long)b);
+            SimNoteThread("Sink.OnBuffering");
             v->OnBuffering(sink, a, (UINT16)b);
             break;
         case ON_CONTACTING:
             SimLog("Sink.OnContacting %s", text);
+            SimNoteThread("Sink.OnContacting");
             v->OnContacting(sink, text);
             break;
         }
@@ -166,93 +171,20 @@ void SimReportError(SimPlayer* p, UINT32 severity, HRESULT code, const char* use
         if (severity < s.low[i] || severity > s.high[i]) continue;
         SimLog("ErrorSink.ErrorOccurred 0x%08lX %u%s%s", (unsigned long)code, (unsigned)severity, text ? " " : "",
                text ? text : "");
+        SimNoteThread("ErrorSink.ErrorOccurred");
         SIM_VTBL(ErrorSinkVtbl, s.items[i])->ErrorOccurred(s.items[i], (UINT8)severity, (ULONG32)code, 0, text, NULL);
     }
     DropSnapshot(&s);
 }
 
 void* SimContextQuery(SimPlayer* p, const GUID* iid) {
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     void* context = p->context;
     SimHold(context, REF_OTHER);
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     void* answer = SimQuery(context, iid, REF_OTHER);
     SimDrop(context, REF_OTHER);
     return answer;
-}
-
-/* ---- the presentation's threads ---------------------------------------------------------- */
-
-typedef struct Refusal {
-    SimPlayer* player;
-    HRESULT code;
-} Refusal;
-
-/* A refused URL reaches the error sinks from an engine thread, as it would
- * from a real engine's network or file thread. */
-static DWORD WINAPI ReportRefusal(void* arg) {
-    Refusal* r = arg;
-    SimReportError(r->player, SIM_DEFAULT_SEVERITY, r->code, NULL);
-    ReleaseOf(r->player);
-    free(r);
-    return 0;
-}
-
-static void StartRefusalReport(SimPlayer* p, HRESULT code) {
-    Refusal* r = calloc(1, sizeof *r);
-    if (!r) return;
-    r->player = p;
-    r->code = code;
-    AddRefOf(p);
-    HANDLE thread = CreateThread(NULL, 0, ReportRefusal, r, 0, NULL);
-    if (!thread) {
-        ReleaseOf(p);
-        free(r);
-        return;
-    }
-    EnterCriticalSection(&p->lock);
-    HANDLE old = p->reporter;
-    p->reporter = thread;
-    LeaveCriticalSection(&p->lock);
-    if (old) CloseHandle(old);
-}
-
-static void JoinReporter(SimPlayer* p) {
-    EnterCriticalSection(&p->lock);
-    HANDLE thread = p->reporter;
-    p->reporter = NULL;
-    LeaveCriticalSection(&p->lock);
-    if (thread) {
-        SimWaitPumping(thread, STOP_WAIT_MS);
-        CloseHandle(thread);
-    }
-}
-
-/* Ends the running presentation: its thread closes the device and tells the
- * sinks (OnStop) unless the presentation had already ended. */
-static void StopPresentation(SimPlayer* p) {
-    EnterCriticalSection(&p->lock);
-    HANDLE thread = p->worker;
-    DWORD id = p->workerId;
-    if (thread && id != GetCurrentThreadId()) p->worker = NULL;
-    if (p->current) InterlockedExchange(&p->current->stop, 1);
-    LeaveCriticalSection(&p->lock);
-    if (!thread) return;
-    SetEvent(p->wake);
-    if (id == GetCurrentThreadId()) return; /* a sink called Stop from inside a report */
-    if (!SimWaitPumping(thread, STOP_WAIT_MS)) SimLog("Player.Stop presentation thread still busy");
-    CloseHandle(thread);
-}
-
-static void DiscardPending(SimPlayer* p) {
-    EnterCriticalSection(&p->lock);
-    SimRun* run = p->pending;
-    p->pending = NULL;
-    LeaveCriticalSection(&p->lock);
-    if (run) {
-        SimMediaFree(&run->media);
-        free(run);
-    }
 }
 
 /* ---- IRMAPlayer -------------------------------------------------------------------------------- */
@@ -261,105 +193,83 @@ static HRESULT SIMCALL PlayerGetClientEngine(void* s, void** out) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.GetClientEngine");
     if (!out) return SIM_E_POINTER;
-    EnterCriticalSection(&p->lock);
-    *out = p->engine ? SimEngineFace(p->engine) : NULL;
+    SimCoreEnter();
+    *out = p->engineFace;
     if (*out) ((Unknown*)*out)->vtbl->AddRef(*out);
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     return *out ? SIM_OK : SIM_E_UNEXPECTED;
 }
 
+/* Read without the core lock: a flag that the end's call chain sets last. */
 static BOOL SIMCALL PlayerIsDone(void* s) {
     SimPlayer* p = FromPlayer(s);
     SimScenario sc;
     SimScenarioSnapshot(&sc);
-    BOOL done = sc.isDone >= 0 ? sc.isDone : p->ended != 0;
+    BOOL done = sc.isDone >= 0 ? sc.isDone : p->done != 0;
     SimLog("Player.IsDone %d", done);
     return done;
 }
 
 static BOOL SIMCALL PlayerIsLive(void* s) {
+    SimPlayer* p = FromPlayer(s);
     SimLog("Player.IsLive");
-    return FromPlayer(s)->live;
+    SimCoreEnter();
+    BOOL live = p->presentation && SimPresentationLive(p->presentation);
+    SimCoreLeave();
+    return live;
 }
 
 static ULONG32 SIMCALL PlayerGetCurrentPlayTime(void* s) {
+    SimPlayer* p = FromPlayer(s);
     SimLog("Player.GetCurrentPlayTime");
-    return (ULONG32)g_simPositionMs;
+    SimCoreEnter();
+    ULONG32 t = p->presentation ? SimPresentationPosition(p->presentation) : 0;
+    SimCoreLeave();
+    return t;
+}
+
+/* Ends what the player has open and gives up its sites: the renderers close. */
+static void CloseCurrent(SimPlayer* p) {
+    SimPresentation* old = p->presentation;
+    p->presentation = NULL;
+    if (old) SimPresentationClose(old);
 }
 
 static HRESULT SIMCALL PlayerOpenURL(void* s, const char* url) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.OpenURL %s", url ? url : "(null)");
+    /* The scripted delays and the hang come before the core lock, so that a
+     * slow call slows its caller only. */
     SimDelay(DELAY_OPEN_URL);
-    if (!url) return SIM_E_INVALIDARG;
-    StopPresentation(p);
-    JoinReporter(p);
-    DiscardPending(p);
-    HRESULT hr = SimFailure(FAIL_OPEN_URL);
-    if (hr != SIM_OK) {
-        StartRefusalReport(p, hr);
-        return hr;
+    SimCoreEnter();
+    HRESULT hr = SIM_OK;
+    if (!url || !*url) {
+        hr = SIM_E_INVALIDARG;
+    } else {
+        CloseCurrent(p);
+        SimPresentation* pr = SimPresentationOpen(p, url);
+        if (!pr) {
+            hr = SIM_E_FAIL;
+        } else {
+            p->presentation = pr;
+            InterlockedExchange(&p->done, 0);
+            /* A missing file or a refused URL is reported later, on the
+             * system thread; answering at once is kinder than the engine. */
+            if (SimKind(KIND_OPEN_URL)) hr = SimPresentationOpenError(pr);
+        }
     }
-    SimRun* run = calloc(1, sizeof *run);
-    if (!run) return SIM_E_FAIL;
-    SimScenarioSnapshot(&run->scenario);
-    const SimScenario* sc = &run->scenario;
-    SimMediaDefaults defaults = {sc->lengthMs, sc->rate, sc->channels, sc->bits};
-    hr = (HRESULT)SimMediaOpen(url, &defaults, &run->media);
-    if (hr != SIM_OK) {
-        free(run);
-        StartRefusalReport(p, hr);
-        return hr;
-    }
-    if (sc->video) run->media.video = 1;
-    strncpy(run->url, url, URL_LIMIT - 1);
-    run->player = p;
-    EnterCriticalSection(&p->lock);
-    p->pending = run;
-    p->live = run->media.network;
-    InterlockedExchange(&p->ended, 0);
-    LeaveCriticalSection(&p->lock);
-    return SIM_OK;
+    SimCoreLeave();
+    return hr;
 }
 
 static HRESULT SIMCALL PlayerBegin(void* s) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.Begin");
     SimDelay(DELAY_BEGIN);
-    EnterCriticalSection(&p->lock);
-    if (p->current && !p->current->stop) {
-        InterlockedExchange(&p->pauseRequested, 0);
-        LeaveCriticalSection(&p->lock);
-        SetEvent(p->wake);
-        return SIM_OK;
-    }
-    HANDLE finished = p->worker;
-    p->worker = NULL;
-    SimRun* run = p->pending;
-    p->pending = NULL;
-    LeaveCriticalSection(&p->lock);
-    if (finished) {
-        SimWaitPumping(finished, STOP_WAIT_MS);
-        CloseHandle(finished);
-    }
-    if (!run) return SIM_E_UNEXPECTED;
-    EnterCriticalSection(&p->lock);
-    p->pauseRequested = p->seekRequested = 0;
-    p->ended = 0;
-    p->current = run;
-    AddRefOf(p); /* the presentation thread's */
-    p->worker = CreateThread(NULL, 0, SimPresentationMain, run, 0, &p->workerId);
-    if (!p->worker) {
-        p->current = NULL;
-        LeaveCriticalSection(&p->lock);
-        ReleaseOf(p);
-        SimMediaFree(&run->media);
-        free(run);
-        return SIM_E_FAIL;
-    }
-    InterlockedIncrement(&g_simPlaying);
-    LeaveCriticalSection(&p->lock);
-    return SIM_OK;
+    SimCoreEnter();
+    HRESULT hr = p->presentation ? SimPresentationBegin(p->presentation) : SIM_E_UNEXPECTED;
+    SimCoreLeave();
+    return hr;
 }
 
 static HRESULT SIMCALL PlayerStop(void* s) {
@@ -368,19 +278,21 @@ static HRESULT SIMCALL PlayerStop(void* s) {
     SimDelay(DELAY_STOP);
     SimScenario sc;
     SimScenarioSnapshot(&sc);
+    /* A thread the client terminates here holds no lock of the engine's. */
     if (sc.stopHangMs) Sleep(sc.stopHangMs);
-    StopPresentation(p);
-    DiscardPending(p);
+    SimCoreEnter();
+    if (p->presentation) SimPresentationStop(p->presentation);
+    SimCoreLeave();
     return SIM_OK;
 }
 
 static HRESULT SIMCALL PlayerPause(void* s) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.Pause");
-    if (!p->current) return SIM_E_UNEXPECTED;
-    InterlockedExchange(&p->pauseRequested, 1);
-    SetEvent(p->wake);
-    return SIM_OK;
+    SimCoreEnter();
+    HRESULT hr = p->presentation ? SimPresentationPause(p->presentation) : SIM_E_UNEXPECTED;
+    SimCoreLeave();
+    return hr;
 }
 
 static HRESULT SIMCALL PlayerSeek(void* s, ULONG32 timeMs) {
@@ -388,17 +300,16 @@ static HRESULT SIMCALL PlayerSeek(void* s, ULONG32 timeMs) {
     SimLog("Player.Seek %lu", (unsigned long)timeMs);
     SimCallSeekHook(timeMs);
     SimDelay(DELAY_SEEK);
-    if (!p->current) return SIM_E_UNEXPECTED;
-    InterlockedExchange(&p->seekTargetMs, (LONG)timeMs);
-    InterlockedExchange(&p->seekRequested, 1);
-    SetEvent(p->wake);
-    return SIM_OK;
+    SimCoreEnter();
+    HRESULT hr = p->presentation ? SimPresentationSeek(p->presentation, timeMs) : SIM_E_UNEXPECTED;
+    SimCoreLeave();
+    return hr;
 }
 
 static UINT16 SIMCALL PlayerGetSourceCount(void* s) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.GetSourceCount");
-    return (UINT16)(p->current || p->pending ? 1 : 0);
+    return (UINT16)(p->presentation ? 1 : 0);
 }
 
 static HRESULT SIMCALL PlayerGetSource(void* s, UINT16 index, void** out) {
@@ -411,10 +322,10 @@ static HRESULT SIMCALL PlayerSetClientContext(void* s, void* context) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.SetClientContext");
     SimHold(context, REF_CONTEXT);
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     void* old = p->context;
     p->context = context;
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     SimDrop(old, REF_CONTEXT);
     return SIM_OK;
 }
@@ -423,11 +334,11 @@ static HRESULT SIMCALL PlayerGetClientContext(void* s, void** out) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.GetClientContext");
     if (!out) return SIM_E_POINTER;
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     *out = p->context;
     /* This reference is the caller's, not the engine's: not counted. */
     if (*out) ((Unknown*)*out)->vtbl->AddRef(*out);
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     return *out ? SIM_OK : SIM_E_FAIL;
 }
 
@@ -442,26 +353,26 @@ static HRESULT SIMCALL PlayerAddAdviseSink(void* s, void* sink) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.AddAdviseSink");
     if (!sink) return SIM_E_INVALIDARG;
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     HRESULT hr = p->adviseCount < MAX_SINKS ? SIM_OK : SIM_E_FAIL;
     if (hr == SIM_OK) {
         SimHold(sink, REF_ADVISE_SINKS);
         p->adviseSinks[p->adviseCount++] = sink;
     }
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     return hr;
 }
 
 static HRESULT SIMCALL PlayerRemoveAdviseSink(void* s, void* sink) {
     SimPlayer* p = FromPlayer(s);
     SimLog("Player.RemoveAdviseSink");
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     int i = IndexOf(p->adviseSinks, p->adviseCount, sink);
     if (i >= 0) {
         memmove(&p->adviseSinks[i], &p->adviseSinks[i + 1], (size_t)(p->adviseCount - i - 1) * sizeof(void*));
         --p->adviseCount;
     }
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     if (i < 0) return SIM_E_FAIL;
     SimDrop(sink, REF_ADVISE_SINKS);
     return SIM_OK;
@@ -480,14 +391,14 @@ static HRESULT SIMCALL SinkControlAddErrorSink(void* s, void* sink, UINT8 low, U
     SimPlayer* p = FromSinkControl(s);
     SimLog("ErrorSinkControl.AddErrorSink %u %u", (unsigned)low, (unsigned)high);
     if (!sink) return SIM_E_INVALIDARG;
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     HRESULT hr = p->errorCount < MAX_SINKS ? SIM_OK : SIM_E_FAIL;
     if (hr == SIM_OK) {
         SimHold(sink, REF_ERROR_SINKS);
         ErrorSinkEntry* e = &p->errorSinks[p->errorCount++];
         e->sink = sink, e->low = low, e->high = high;
     }
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     return hr;
 }
 
@@ -495,7 +406,7 @@ static HRESULT SIMCALL SinkControlRemoveErrorSink(void* s, void* sink) {
     SimPlayer* p = FromSinkControl(s);
     SimLog("ErrorSinkControl.RemoveErrorSink");
     int found = -1;
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     for (int i = 0; i < p->errorCount && found < 0; ++i) {
         if (p->errorSinks[i].sink == sink) found = i;
     }
@@ -504,7 +415,7 @@ static HRESULT SIMCALL SinkControlRemoveErrorSink(void* s, void* sink) {
                 (size_t)(p->errorCount - found - 1) * sizeof(ErrorSinkEntry));
         --p->errorCount;
     }
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     if (found < 0) {
         SimLog("ErrorSinkControl.RemoveErrorSink: not a registered sink");
         return SIM_E_FAIL;
@@ -525,11 +436,10 @@ static ULONG32 SIMCALL SchedulerRelativeEnter(void* s, void* callback, UINT32 de
     return handle;
 }
 
-static UINT32 SchedulerNowMs(void) { return GetTickCount() - SimSchedulerStartTick(); }
 
 static ULONG32 SIMCALL SchedulerAbsoluteEnter(void* s, void* callback, SimTimeval when) {
     UINT32 at = when.sec * 1000 + when.usec / 1000;
-    UINT32 now = SchedulerNowMs();
+    UINT32 now = SimSchedulerNowMs();
     ULONG32 handle = SimSchedulerEnter(callback, at > now ? at - now : 0);
     if (SimLogging(LOG_SCHEDULER)) SimLog("Scheduler.AbsoluteEnter %lu %lu", (unsigned long)at, (unsigned long)handle);
     return handle;
@@ -544,7 +454,7 @@ static HRESULT SIMCALL SchedulerRemove(void* s, ULONG32 handle) {
 /* The engine's compiler returns the record through a hidden pointer after
  * `this` and hands that pointer back; written out so here. */
 static SimTimeval* SIMCALL SchedulerGetCurrentSchedulerTime(void* s, SimTimeval* result) {
-    UINT32 now = SchedulerNowMs();
+    UINT32 now = SimSchedulerNowMs();
     if (!result) return NULL;
     result->sec = now / 1000;
     result->usec = (now % 1000) * 1000;
@@ -563,26 +473,26 @@ static HRESULT SIMCALL SiteManagerAddSite(void* s, void* site) {
     HRESULT hr = SimFailure(FAIL_ADD_SITE);
     if (hr != SIM_OK) return hr;
     if (!site) return SIM_E_INVALIDARG;
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     hr = p->siteCount < MAX_SITES && IndexOf(p->sites, p->siteCount, site) < 0 ? SIM_OK : SIM_E_FAIL;
     if (hr == SIM_OK) {
         ((Unknown*)site)->vtbl->AddRef(site);
         p->sites[p->siteCount++] = site;
     }
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     return hr;
 }
 
 static HRESULT SIMCALL SiteManagerRemoveSite(void* s, void* site) {
     SimPlayer* p = FromSiteManager(s);
     SimLog("SiteManager.RemoveSite");
-    EnterCriticalSection(&p->lock);
+    SimCoreEnter();
     int i = IndexOf(p->sites, p->siteCount, site);
     if (i >= 0) {
         memmove(&p->sites[i], &p->sites[i + 1], (size_t)(p->siteCount - i - 1) * sizeof(void*));
         --p->siteCount;
     }
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     if (i < 0) return SIM_E_FAIL;
     ((Unknown*)site)->vtbl->Release(site);
     return SIM_OK;
@@ -622,36 +532,28 @@ static const ClassFactoryVtbl kFactoryVtbl = {FactoryQueryInterface, FactoryAddR
 
 /* ---- life ----------------------------------------------------------------------------------------------------- */
 
-SimPlayer* SimPlayerNew(SimEngine* engine) {
+SimPlayer* SimPlayerNew(void* engineFace) {
     SimPlayer* p = calloc(1, sizeof *p);
     if (!p) return NULL;
-    p->wake = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (!p->wake) {
-        free(p);
-        return NULL;
-    }
     p->vtbl = &kPlayerVtbl;
     p->sinkControlVtbl = &kSinkControlVtbl;
     p->schedulerVtbl = &kSchedulerVtbl;
     p->siteManagerVtbl = &kSiteManagerVtbl;
     p->factoryVtbl = &kFactoryVtbl;
     p->refs = 1;
-    p->engine = engine;
-    InitializeCriticalSection(&p->lock);
+    p->engineFace = engineFace;
     SimObjectCreated(OBJ_PLAYER);
     return p;
 }
 
 void SimPlayerClose(SimPlayer* p) {
-    StopPresentation(p);
-    JoinReporter(p);
-    DiscardPending(p);
     void* context;
     void* advise[MAX_SINKS];
     ErrorSinkEntry errors[MAX_SINKS];
     void* sites[MAX_SITES];
-    EnterCriticalSection(&p->lock);
-    p->engine = NULL;
+    SimCoreEnter();
+    CloseCurrent(p);
+    p->engineFace = NULL;
     context = p->context;
     p->context = NULL;
     int adviseCount = p->adviseCount, errorCount = p->errorCount, siteCount = p->siteCount;
@@ -659,7 +561,7 @@ void SimPlayerClose(SimPlayer* p) {
     memcpy(errors, p->errorSinks, sizeof errors);
     memcpy(sites, p->sites, sizeof sites);
     p->adviseCount = p->errorCount = p->siteCount = 0;
-    LeaveCriticalSection(&p->lock);
+    SimCoreLeave();
     for (int i = 0; i < adviseCount; ++i) SimDrop(advise[i], REF_ADVISE_SINKS);
     for (int i = 0; i < errorCount; ++i) SimDrop(errors[i].sink, REF_ERROR_SINKS);
     for (int i = 0; i < siteCount; ++i) ((Unknown*)sites[i])->vtbl->Release(sites[i]);

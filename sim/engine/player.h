@@ -1,38 +1,37 @@
-/* The player object, shared by the player's operations (player.c) and the
- * presentation thread that plays what it opened (presentation.c). */
+/* The player and the presentation it plays.
+ *
+ * Everything here runs with the core lock held, as in the real engine:
+ * IRMAPlayer's methods on the caller's thread (and what they set off,
+ * synchronously, inside them), the presentation's periodic work on the
+ * system thread, and the audio session's writing on the timer thread and
+ * inside the device's OnTimeSync. */
 #ifndef SIM_ENGINE_PLAYER_H
 #define SIM_ENGINE_PLAYER_H
 
 #include "media.h"
-#include "sim.h"
+#include "scheduler.h"
+#include "site.h"
 
 #define MAX_SINKS 16
 #define MAX_SITES 16
 #define URL_LIMIT 1024
+
+typedef struct SimPlayer SimPlayer;
+typedef struct SimPresentation SimPresentation;
 
 typedef struct ErrorSinkEntry {
     void* sink;
     UINT8 low, high;
 } ErrorSinkEntry;
 
-/* One presentation, from Begin to its end, owned by its thread. */
-typedef struct SimRun {
-    SimPlayer* player;
-    SimMedia media;
-    SimScenario scenario;
-    char url[URL_LIMIT];
-    volatile LONG stop; /* the client or the engine asked this run to end */
-} SimRun;
-
 struct SimPlayer {
-    const PlayerVtbl* vtbl;                    /* IRMAPlayer */
+    const PlayerVtbl* vtbl;                      /* IRMAPlayer */
     const ErrorSinkControlVtbl* sinkControlVtbl; /* IRMAErrorSinkControl */
-    const SchedulerVtbl* schedulerVtbl;        /* IRMAScheduler */
-    const SiteManagerVtbl* siteManagerVtbl;    /* IRMASiteManager */
-    const ClassFactoryVtbl* factoryVtbl;       /* IRMACommonClassFactory */
+    const SchedulerVtbl* schedulerVtbl;          /* IRMAScheduler */
+    const SiteManagerVtbl* siteManagerVtbl;      /* IRMASiteManager */
+    const ClassFactoryVtbl* factoryVtbl;         /* IRMACommonClassFactory */
     volatile LONG refs;
-    CRITICAL_SECTION lock;
-    SimEngine* engine; /* null once the engine closed the player */
+    void* engineFace; /* IRMAClientEngine, not counted; null once closed */
     void* context;
     void* adviseSinks[MAX_SINKS];
     int adviseCount;
@@ -40,33 +39,44 @@ struct SimPlayer {
     int errorCount;
     void* sites[MAX_SITES]; /* registered through AddSite, one reference each */
     int siteCount;
-
-    /* The URL opened and not yet begun. */
-    SimRun* pending;
-    /* The presentation thread and what it is asked to do. */
-    HANDLE worker;
-    DWORD workerId;
-    HANDLE wake;
-    SimRun* volatile current; /* the presentation running now */
-    volatile LONG pauseRequested;
-    volatile LONG seekRequested;
-    volatile LONG seekTargetMs;
-    volatile LONG ended;
-    volatile LONG live; /* the presentation is a network stream */
-    /* The thread that reports a refused OpenURL to the error sinks. */
-    HANDLE reporter;
+    SimPresentation* presentation; /* from OpenURL to the next OpenURL or the close */
+    volatile LONG done;            /* what IsDone answers */
+    UINT32 nextRequestId;          /* the site requests' ids */
 };
 
 enum AdviseCall { ON_POS_LENGTH, ON_PRESENTATION_OPENED, ON_PRESENTATION_CLOSED, ON_PRE_SEEK, ON_POST_SEEK,
                   ON_STOP, ON_PAUSE, ON_BEGIN, ON_BUFFERING, ON_CONTACTING };
 
-/* Calls every advise sink; never with the player's lock held. */
+/* ---- player.c ---- */
+SimPlayer* SimPlayerNew(void* engineFace);
+void* SimPlayerFace(SimPlayer* player);
+/* Stops the presentation and lets go of everything the player holds. */
+void SimPlayerClose(SimPlayer* player);
+LONG SimPlayerRefs(SimPlayer* player);
+/* Calls every advise sink. */
 void SimAdvise(SimPlayer* p, int call, ULONG32 a, ULONG32 b, const char* text);
 /* Calls every error sink whose severity range covers the report. */
 void SimReportError(SimPlayer* p, UINT32 severity, HRESULT code, const char* userString);
 /* The client context's answer for an interface, counted, or null. */
 void* SimContextQuery(SimPlayer* p, const GUID* iid);
 
-DWORD WINAPI SimPresentationMain(void* run);
+/* ---- presentation.c ---- */
+/* A new presentation of `url` for the player; what fails to open is
+ * reported later, on the system thread. */
+SimPresentation* SimPresentationOpen(SimPlayer* p, const char* url);
+/* Why it cannot play, until that has been reported; 0 when it can. */
+HRESULT SimPresentationOpenError(const SimPresentation* pr);
+/* Ends it if it runs (as Stop does), gives its sites up and frees it. */
+void SimPresentationClose(SimPresentation* pr);
+HRESULT SimPresentationBegin(SimPresentation* pr);
+HRESULT SimPresentationPause(SimPresentation* pr);
+HRESULT SimPresentationSeek(SimPresentation* pr, ULONG32 timeMs);
+/* IRMAPlayer::Stop: the end without OnPosLength, once per presentation. */
+void SimPresentationStop(SimPresentation* pr);
+ULONG32 SimPresentationPosition(const SimPresentation* pr);
+int SimPresentationLive(const SimPresentation* pr);
+/* The periodic work of the system thread and of the timer thread. */
+void SimPresentationSystemWork(SimPresentation* pr);
+void SimPresentationTimerWork(SimPresentation* pr);
 
 #endif

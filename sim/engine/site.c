@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "paint.h"
-#include "sim.h"
+#include "site.h"
 
 #define WM_SIM_CREATE (WM_APP + 1)
 #define WM_SIM_DESTROY (WM_APP + 2)
@@ -26,6 +26,7 @@ typedef struct SimSite {
     SimSize size;
     SimWindowRecord record;
     HWND volatile window;
+    volatile LONG destroyed; /* Destroy has taken down the window it made */
 } SimSite;
 
 typedef struct CreateArgs {
@@ -304,8 +305,12 @@ static HRESULT SIMCALL WindowedCreate(void* f, void* parent, UINT32 style) {
 }
 
 static HRESULT SIMCALL WindowedDestroy(void* f) {
+    SimSite* s = FromWindowed(f);
     SimLog("Site.Destroy");
-    DestroyWindowOf(FromWindowed(f));
+    if (s->destroyed) SimCheck("Site.Destroy of a site already destroyed");
+    if (s->record.window) InterlockedExchange(&s->destroyed, 1);
+    s->record.window = NULL;
+    DestroyWindowOf(s);
     return SIM_OK;
 }
 

@@ -34,6 +34,34 @@ struct Options {
     bool hex = false, playing = false, engineDirGiven = false;
 };
 
+// The longest stretch the host's own message loop spent in one message
+// outside calls into the plug-in (the engine's work on this thread, its
+// callbacks into the plug-in among it): how long the host's window could
+// not answer the user.
+struct StallClock {
+    LARGE_INTEGER frequency{};
+    long long inPlugin = 0;  // counts spent inside calls into the plug-in
+    long long longest = 0;
+    bool measuring = false;
+};
+StallClock g_stall;
+
+long long Now() {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
+
+// Marks a call into the plug-in made from inside a dispatched message.
+struct PluginCall {
+    long long start = Now();
+    ~PluginCall() { g_stall.inPlugin += Now() - start; }
+};
+
+int LongestStallMs() {
+    return g_stall.frequency.QuadPart ? static_cast<int>(g_stall.longest * 1000 / g_stall.frequency.QuadPart) : 0;
+}
+
 struct Host {
     HMODULE library;
     InModule* module;
@@ -121,6 +149,7 @@ void HostStop() {
     g_host.stopCalled = true;
     Event("stop");
     OutputHostStopping();
+    PluginCall call;
     g_host.module->Stop();
 }
 
@@ -247,6 +276,32 @@ void WatchEngineUnload() {
     if (set) set(EngineAliveAtUnload);
 }
 
+// The stand-in engine checks its client (time reports that go back or run
+// ahead of the sound written, a time report after the device's Close, a
+// window destroyed twice): each fault it saw is one of the plug-in's.
+void ReportEngineChecks() {
+    typedef int(__stdcall * QueryFn)(const char*);
+    typedef int(__stdcall * LogFn)(char*, int);
+    HMODULE engine = GetModuleHandleA("pnen3260.dll");
+    if (!engine) return;
+    auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(engine, "SimEngineQuery")));
+    auto log = reinterpret_cast<LogFn>(reinterpret_cast<void*>(GetProcAddress(engine, "SimEngineLog")));
+    if (!query || !log || query("checks") <= 0) return;
+    std::string text(static_cast<size_t>(log(nullptr, 0)) + 1, '\0');
+    log(&text[0], static_cast<int>(text.size()));
+    int shown = 0;
+    for (size_t at = 0; at < text.size() && shown < 5;) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (line.compare(0, 7, "Check: ") == 0) {
+            Unexpected("engine saw: %s", line.c_str() + 7);
+            ++shown;
+        }
+        at = end + 1;
+    }
+}
+
 void SetEngineKey(const Options& o) {
     if (o.noEngineKey) {
         RegDeleteKeyA(HKEY_CLASSES_ROOT, kEngineKey);
@@ -268,8 +323,12 @@ void PumpFor(DWORD ms) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) continue;
+        const long long start = Now();
+        const long long inPlugin = g_stall.inPlugin;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
+        const long long spent = Now() - start - (g_stall.inPlugin - inPlugin);
+        if (g_stall.measuring && spent > g_stall.longest) g_stall.longest = spent;
     }
 }
 
@@ -348,16 +407,19 @@ End PlayOnce(const Options& o) {
     g_host.playTick = GetTickCount();
     if (result != 0) Finish(EndFailed);
     Schedule schedule;
+    g_stall.measuring = true;
     while (g_host.end.load() == Running) {
         PumpFor(10);
         if (g_host.end.load() == Running) Tick(o, schedule);
     }
+    g_stall.measuring = false;
     KillTimer(g_host.window, kTimeoutTimer);
     Settle();
     return static_cast<End>(g_host.end.load());
 }
 
 int Play(const Options& o) {
+    QueryPerformanceFrequency(&g_stall.frequency);
     SetEngineKey(o);
     if (!o.script.empty()) {
         // Both the system's block and the C runtime's copy, whichever the engine reads.
@@ -384,8 +446,10 @@ int Play(const Options& o) {
         allEof = allEof && end == EndEof;
         if (i + 1 < o.repeat) Event("run %d %s", i + 1, kEndNames[end]);
     }
+    Event("stall %d", LongestStallMs());
     Event("quit");
     UnloadPlugin();
+    ReportEngineChecks();
     WatchStop();
     OutputFinish();
     OutputTotals t = OutputGetTotals();

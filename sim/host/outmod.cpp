@@ -83,6 +83,15 @@ void Drain() {
         long long owed = g_out.clockStartPlayed + due - g_out.playedBytes;
         if (owed < static_cast<long long>(consume)) consume = owed < 0 ? 0 : static_cast<size_t>(owed);
     }
+    // The WAV holds what was played: a Flush or a Close drops the rest.
+    for (size_t done = 0; g_out.wav && done < consume;) {
+        size_t at = (g_out.readPos + done) % g_out.ring.size();
+        size_t run = g_out.ring.size() - at;
+        if (run > consume - done) run = consume - done;
+        fwrite(&g_out.ring[at], 1, run, g_out.wav);
+        g_out.wavBytes += static_cast<long long>(run);
+        done += run;
+    }
     g_out.readPos = (g_out.readPos + consume) % g_out.ring.size();
     g_out.fill -= consume;
     g_out.playedBytes += consume;
@@ -201,15 +210,16 @@ int HOST_CB OutWrite(char* data, int length) {
     }
     g_out.totals.writes++;
     g_out.totals.writtenBytes += length;
-    if (g_out.wav) {
-        fwrite(data, 1, length, g_out.wav);
-        g_out.wavBytes += length;
-    }
     if (g_out.phase != Open) return 0;
     int room = CanWriteNow();
     if (g_out.fill == 0) RestartClock();
     if (length > room) Unexpected("outmod.write %d bytes with room for %d", length, room);
     size_t take = static_cast<size_t>(length < room ? length : room);
+    if (g_out.wav && take < static_cast<size_t>(length)) {
+        // What found no room counts as played at once.
+        fwrite(data + take, 1, length - take, g_out.wav);
+        g_out.wavBytes += length - static_cast<long long>(take);
+    }
     for (size_t done = 0; done < take;) {
         size_t at = (g_out.readPos + g_out.fill) % g_out.ring.size();
         size_t run = g_out.ring.size() - at;

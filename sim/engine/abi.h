@@ -1,13 +1,14 @@
-/* The stand-in RealPlayer engine: interface tables, records and shared state.
+/* The engine's records, interface ids and interface tables, C-style.
  *
- * Everything here is declared afresh, C-style, from the engine's published
- * slot lists, so that the plug-in's C++ layout is checked against an
- * independent description.  Every method is __stdcall with the object
- * pointer first; AddRef and Release return 32-bit unsigned counts.
- * Interface pointers handed out are addresses of a vtable-pointer field
- * inside the object ("face"); SIM_OBJ turns a face back into its object. */
-#ifndef SIM_ENGINE_SIM_H
-#define SIM_ENGINE_SIM_H
+ * Everything here is declared afresh from the engine's published slot lists,
+ * so that the plug-in's C++ layout is checked against an independent
+ * description.  Every method is __stdcall with the object pointer first;
+ * AddRef and Release return 32-bit unsigned counts.  Interface pointers
+ * handed out are addresses of a vtable-pointer field inside the object
+ * ("face"); SIM_OBJ turns a face back into its object.  The leaf of the
+ * stand-in: it includes nothing of the stand-in's own. */
+#ifndef SIM_ENGINE_ABI_H
+#define SIM_ENGINE_ABI_H
 
 #include <windows.h>
 #include <stddef.h>
@@ -23,6 +24,7 @@
 #define SIM_E_POINTER ((HRESULT)0x80004003)
 #define SIM_E_FAIL ((HRESULT)0x80004005)
 #define SIM_E_UNEXPECTED ((HRESULT)0x80040009)
+#define SIM_E_WOULD_BLOCK ((HRESULT)0x8004004E)
 #define SIM_E_FILE_NOT_FOUND ((HRESULT)0x80040089)
 #define SIM_E_NOT_AUTHORIZED ((HRESULT)0x800400CE)
 #define SIM_E_CLASSNOTREG ((HRESULT)0x80040154)
@@ -78,6 +80,7 @@ _Static_assert(sizeof(SimEvent) == 24, "event record is 24 bytes");
 #define SIM_RMA_ID(first) {first, 0x0901, 0x11D1, {0x8B, 0x06, 0x00, 0xA0, 0x24, 0x40, 0x6D, 0x59}}
 extern const GUID kIidUnknown;
 extern const GUID kIidCallback;           /* 00000100 */
+extern const GUID kIidInterruptSafe;      /* 0000010B */
 extern const GUID kIidScheduler;          /* 00000101 */
 extern const GUID kIidPlayer;             /* 00000402 */
 extern const GUID kIidClientEngine;       /* 00000403 */
@@ -256,6 +259,11 @@ typedef struct CallbackVtbl {
     HRESULT(SIMCALL* Func)(void* self);
 } CallbackVtbl;
 
+typedef struct InterruptSafeVtbl {
+    SIM_UNKNOWN_SLOTS;
+    BOOL(SIMCALL* IsInterruptSafe)(void* self);
+} InterruptSafeVtbl;
+
 typedef struct AdviseSinkVtbl {
     SIM_UNKNOWN_SLOTS;
     HRESULT(SIMCALL* OnPosLength)(void* self, ULONG32 positionMs, ULONG32 lengthMs);
@@ -292,161 +300,5 @@ typedef struct SiteSupplierVtbl {
 
 /* Typed views of a client's interface pointer. */
 #define SIM_VTBL(type, p) (*(const type* const*)(p))
-
-/* ---- scenario (control.c) -------------------------------------------------- */
-enum SimFailKind { FAIL_CREATE_ENGINE, FAIL_CREATE_PLAYER, FAIL_REPLACE, FAIL_OPEN_URL, FAIL_ADD_SITE,
-                   FAIL_CREATE_INSTANCE, FAIL_SITE_CREATE, FAIL_KINDS };
-enum SimHideKind { HIDE_DEVICE_MANAGER, HIDE_ERROR_SINK_CONTROL, HIDE_SCHEDULER, HIDE_SITE_MANAGER,
-                   HIDE_CLASS_FACTORY, HIDE_KINDS };
-enum SimDelayKind { DELAY_OPEN_URL, DELAY_BEGIN, DELAY_SEEK, DELAY_STOP, DELAY_KINDS };
-enum SimEventKind { EVENT_BUFFERING, EVENT_CONTACTING, EVENT_SEEK };
-enum SimErrorWhen { WHEN_NEVER, WHEN_OPEN, WHEN_PLAY, WHEN_SEEK };
-enum SimLogKind { LOG_WRITES, LOG_SCHEDULER, LOG_TIMESYNC, LOG_POSITIONS, LOG_KINDS };
-
-#define SIM_MAX_EVENTS 16
-#define SIM_DEFAULT_SEVERITY 3 /* an error, in the engine's 0 (emergency) to 7 (debug) scale */
-#define SIM_MAX_PERCENTS 16
-#define SIM_TEXT 256
-
-typedef struct SimTimedEvent {
-    int kind;
-    UINT32 atMs;
-    UINT32 toMs;
-    UINT16 percents[SIM_MAX_PERCENTS];
-    int percentCount;
-    char text[SIM_TEXT];
-} SimTimedEvent;
-
-typedef struct SimScenario {
-    int failSet[FAIL_KINDS];
-    HRESULT fail[FAIL_KINDS];
-    int hide[HIDE_KINDS];
-    int isDone; /* what IsDone answers; -1: whether the presentation has ended */
-    UINT32 stopHangMs;
-    UINT32 delayMs[DELAY_KINDS];
-    UINT32 lengthMs;
-    UINT32 rate, channels, bits;
-    UINT32 blockBytes; /* 0: a tenth of a second of audio */
-    int realtime;
-    SimTimedEvent events[SIM_MAX_EVENTS];
-    int eventCount;
-    UINT32 connectMs; /* after the contacting texts due at 0 */
-    int noPreSeek;
-    int stopAtSet;
-    UINT32 stopAtMs;
-    int errorWhen;
-    UINT32 errorAtMs;
-    HRESULT errorCode;
-    UINT32 errorSeverity;
-    char errorText[SIM_TEXT];
-    int video;
-    char playTo[SIM_TEXT];
-    char name[SIM_TEXT];
-    char authMarker[SIM_TEXT];
-    int log[LOG_KINDS];
-} SimScenario;
-
-void SimScenarioSnapshot(SimScenario* out);
-/* The result a call must give because the scenario says so, or 0. */
-HRESULT SimFailure(int kind);
-int SimHidden(int kind);
-int SimLogging(int kind);
-void SimDelay(int kind);
-/* Calls the hook a test registered for the moment a Seek arrives, and logs its answer. */
-void SimCallSeekHook(ULONG32 timeMs);
-
-/* ---- log, counters and client references (control.c) ------------------- */
-void SimLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-/* Every object the engine hands out is counted by kind, so that what is
- * still alive when the library is unloaded can be named. */
-enum SimObjectKind { OBJ_ENGINE, OBJ_PLAYER, OBJ_BUFFER, OBJ_VALUES, OBJ_SITE, OBJ_AUDIO_RESPONSE,
-                     OBJ_AUTH_RESPONSE, OBJ_KINDS };
-void SimObjectCreated(int kind);
-void SimObjectDestroyed(int kind);
-
-enum SimRefKind { REF_DEVICE, REF_CONTEXT, REF_ADVISE_SINKS, REF_ERROR_SINKS, REF_OTHER, REF_KINDS };
-/* AddRef/Release on a client's object, counted by kind. */
-void SimHold(void* object, int kind);
-void SimDrop(void* object, int kind);
-/* QueryInterface on a client's object; a reference given is counted. */
-void* SimQuery(void* object, const GUID* iid, int kind);
-
-extern volatile LONG g_simPlaying;
-extern volatile LONG g_simPositionMs;
-extern volatile LONG g_simSiteWindows;
-extern HINSTANCE g_simInstance;
-
-/* Waits for a handle while answering messages other threads send to this one,
- * so a wait never blocks a window owner that needs this thread. */
-int SimWaitPumping(HANDLE handle, DWORD timeoutMs);
-
-/* ---- objects (objects.c) -------------------------------------------------- */
-/* The head of every engine object with a single interface: its table, its
- * count, the id it answers besides IUnknown, and what ends it. */
-typedef struct SimSingle {
-    const void* vtbl;
-    volatile LONG refs;
-    const GUID* iid;
-    void (*destroy)(struct SimSingle* self);
-    int kind; /* SimObjectKind */
-} SimSingle;
-/* Starts the count at one: the creator's reference. */
-void SimSingleInit(SimSingle* s, const void* vtbl, const GUID* iid, int kind, void (*destroy)(SimSingle*));
-HRESULT SIMCALL SimSingleQueryInterface(void* self, const GUID* iid, void** out);
-ULONG SIMCALL SimSingleAddRef(void* self);
-ULONG SIMCALL SimSingleRelease(void* self);
-
-/* A new IRMABuffer holding a copy of the bytes (data may be null: zeros). */
-void* SimBufferNew(const void* data, ULONG32 length);
-/* A new IRMAValues with no properties, one reference. */
-void* SimValuesNew(void);
-/* Properties kept by values objects: the site embeds one. */
-typedef struct SimProperty SimProperty;
-typedef struct SimPropertyList {
-    CRITICAL_SECTION lock;
-    SimProperty* first;
-    SimProperty* cursor[3];
-} SimPropertyList;
-void SimPropertiesInit(SimPropertyList* list);
-void SimPropertiesFree(SimPropertyList* list);
-/* Sets a text property without logging: the engine's own request values. */
-void SimValuesSetText(void* values, const char* name, const char* text);
-extern const ValuesVtbl kValuesVtbl;
-/* The values interface of an object that embeds a property list after its
- * values face: the site uses this layout. */
-typedef struct SimValuesFace {
-    const ValuesVtbl* vtbl;
-    Unknown* owner; /* QueryInterface, AddRef and Release go here */
-    SimPropertyList props;
-} SimValuesFace;
-void SimValuesFaceInit(SimValuesFace* face, Unknown* owner);
-
-/* ---- engine and scheduler (engine.c) ---------------------------------------- */
-typedef struct SimPlayer SimPlayer;
-typedef struct SimEngine SimEngine;
-/* The audio device installed by Replace, with a counted reference, or null. */
-void* SimEngineDevice(SimEngine* engine);
-void SimEngineForgetPlayer(SimEngine* engine, SimPlayer* player);
-void* SimEngineFace(SimEngine* engine);
-
-ULONG32 SimSchedulerEnter(void* callback, UINT32 delayMs);
-HRESULT SimSchedulerRemove(ULONG32 handle);
-DWORD SimSchedulerStartTick(void);
-extern volatile LONG g_simEngines;
-void SimEngineInit(void);
-
-/* ---- player (player.c) ------------------------------------------------------ */
-SimPlayer* SimPlayerNew(SimEngine* engine);
-void* SimPlayerFace(SimPlayer* player);
-/* Stops the presentation and lets go of everything the player holds. */
-void SimPlayerClose(SimPlayer* player);
-LONG SimPlayerRefs(SimPlayer* player);
-
-/* ---- sites (site.c) ---------------------------------------------------------- */
-void SimSitesInit(void);
-void* SimSiteNew(void);
-/* Destroys every site window still standing and ends the window thread. */
-void SimSitesShutdown(void);
 
 #endif
