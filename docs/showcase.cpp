@@ -3,8 +3,8 @@
 //
 //   showcase WHAT DIR
 //
-// WHAT is buffering, about, config, no-engine, engine-error, video or
-// credentials.  The plug-in runs in the test support's fake host (its main
+// WHAT is buffering, about, config, no-engine, engine-error, refused-output,
+// hung-stop, video or credentials.  The plug-in runs in the test support's fake host (its main
 // window shown here) with the stand-in engine.  Once the window is up this
 // writes DIR\ready.txt holding "LEFT TOP RIGHT BOTTOM", the screen area to
 // photograph, then waits for DIR\done.txt, closes the window and exits.
@@ -38,6 +38,8 @@ HWND g_host = nullptr;
 std::atomic<bool> g_pauseNow{false};
 std::atomic<bool> g_unpauseNow{false};
 std::atomic<bool> g_finished{false};
+// When nonzero, the host's Stop comes this long after Play.
+DWORD g_stopAfterMs = 0;
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -159,6 +161,10 @@ void Play(const std::string& path, const std::string& script) {
             paused = false;
         }
         if (!paused) FakeHost::Current()->settings.outputTimeMs = static_cast<int>(GetTickCount() - start);
+        if (g_stopAfterMs && GetTickCount() - start >= g_stopAfterMs) {
+            g_stopAfterMs = 0;
+            g_module.Stop();
+        }
     }
     g_module.Stop();
 }
@@ -167,7 +173,9 @@ void Play(const std::string& path, const std::string& script) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: showcase buffering|about|config|no-engine|engine-error|video|credentials DIR\n");
+        std::fprintf(stderr,
+                     "usage: showcase buffering|about|config|no-engine|engine-error|refused-output|hung-stop|"
+                     "video|credentials DIR\n");
         return 2;
     }
     const std::string what = argv[1];
@@ -195,6 +203,13 @@ int main(int argc, char** argv) {
                            "buffering 4600 45; buffering 5600 45; buffering 6600 45; buffering 7600 45");
     } else if (what == "engine-error") {
         Play(url, stream + "error play:500 0x8004004D 2 " + url);
+    } else if (what == "refused-output") {
+        host.settings.openResult = -1;
+        Play(url, stream);
+    } else if (what == "hung-stop") {
+        // The engine's Stop hangs: the host's Stop waits five seconds, then says so.
+        g_stopAfterMs = 500;
+        Play(url, stream + "stophang 20000");
     } else if (what == "video") {
         Play(url, stream + "video on");
     } else if (what == "credentials") {

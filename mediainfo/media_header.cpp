@@ -30,10 +30,20 @@ constexpr int kTitleLengthAt = 10;
 constexpr int kTitleAt = 12;
 
 // RealAudio: the title length byte sits at 69 in version 4 headers and at 22
-// in version 3 headers; version 5 headers carry no title.
+// in version 3 headers.
 constexpr std::uint32_t kRealAudioVersionTag = 8;
 constexpr std::uint32_t kRealAudio4TitleLength = 69;
 constexpr std::uint32_t kRealAudio3TitleLength = 22;
+
+// Version 5 headers keep the interleaver id and the codec's FourCC as four
+// bytes each at 62 and 66, where version 4 has two length-prefixed strings,
+// so their title moves: three codec flag bytes follow the FourCC, then the
+// title's length byte at 73.  The header size at 18 counts the bytes from
+// offset 16 to the end of the header, strings included.
+constexpr std::uint32_t kRealAudioVersion = 4;
+constexpr std::uint32_t kRealAudio5HeaderSize = 18;
+constexpr std::uint32_t kRealAudio5HeaderSizeFrom = 16;
+constexpr std::uint32_t kRealAudio5TitleLength = 73;
 
 std::uint32_t BigEndian32(unsigned char (&bytes)[4]) noexcept {
     ReverseBytes(bytes, 4);
@@ -95,12 +105,32 @@ void ReadRealMediaHeader(ByteSource& source, const unsigned char* head, int head
     }
 }
 
+// The version 5 title, only when the header holds together: its version
+// field agrees with the tag, and the whole title lies both in the file and
+// inside the header as its size declares it.  Anything else leaves the name.
+void ReadRealAudio5Title(ByteSource& source, char* title) noexcept {
+    unsigned char version[2];
+    if (source.ReadAt(kRealAudioVersion, version, 2) != 2 || version[0] != 0 || version[1] != 5) return;
+    std::uint32_t headerSize;
+    if (!ReadNumber(source, kRealAudio5HeaderSize, &headerSize)) return;
+    unsigned char length;
+    if (source.ReadAt(kRealAudio5TitleLength, &length, 1) != 1 || length == 0) return;
+    const std::uint64_t headerEnd = std::uint64_t{kRealAudio5HeaderSizeFrom} + headerSize;
+    if (kRealAudio5TitleLength + 1 + length > headerEnd) return;
+    unsigned char text[255];
+    if (source.ReadAt(kRealAudio5TitleLength + 1, text, length) != length || text[0] == 0) return;
+    CopyTitle(text, length, title);
+}
+
 void ReadRealAudioHeader(ByteSource& source, char* title) noexcept {
     if (!title) return;
     unsigned char version[4];
     std::uint32_t lengthAt = kRealAudio3TitleLength;
     if (source.ReadAt(kRealAudioVersionTag, version, 4) == 4 && std::memcmp(version, ".ra", 3) == 0) {
-        if (version[3] == '5') return;
+        if (version[3] == '5') {
+            ReadRealAudio5Title(source, title);
+            return;
+        }
         if (version[3] == '4') lengthAt = kRealAudio4TitleLength;
     }
     unsigned char length;

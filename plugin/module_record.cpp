@@ -6,7 +6,13 @@
 namespace plugin {
 namespace {
 
+// The twin built for 64-bit Windows says so, so that nobody takes it for
+// the DLL users install.
+#ifdef _WIN64
+char kDescription[] = "Kelvane's RealAudio plugin for Winamp v1.6 (x64)";
+#else
 char kDescription[] = "Kelvane's RealAudio plugin for Winamp v1.6 (x86)";
+#endif
 // Extension list / description pairs, ended by an empty string (87 bytes).
 char kFileExtensions[] =
     "RA;RM;RMJ\0Real Media File(*.RA;*.RM;*.RMJ)\0RAM;RMM;\0Real Media Meta File(*.RAM;*.RMM)\0";

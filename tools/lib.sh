@@ -12,8 +12,9 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
 export WINEDEBUG=-all
 
+# ffmpeg reads RealAudio titles independently of the plug-in (tools/crosscheck-media).
 PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake ninja-build googletest nsis
-          wine wine64 wine32:i386 xvfb xauth clang-14 libclang-rt-14-dev python3)
+          wine wine64 wine32:i386 xvfb xauth clang-14 libclang-rt-14-dev python3 ffmpeg)
 
 ensure_packages() {
     local missing=()

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "paint.h"
 #include "site.h"
 
 #define WM_SIM_CREATE (WM_APP + 1)
@@ -42,6 +43,8 @@ static HWND g_uiHelper;
 /* ---- the window thread ------------------------------------------------------------------ */
 
 static LRESULT CALLBACK SiteWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    LRESULT painted;
+    if (SimPaintMessage(window, message, w, l, &painted)) return painted;
     if (message == WM_NCDESTROY) {
         SimSite* site = (SimSite*)GetWindowLongPtrA(window, GWLP_USERDATA);
         if (site) InterlockedCompareExchangePointer((void* volatile*)&site->window, NULL, window);

@@ -49,7 +49,7 @@ struct PeImage {
 TEST(BinaryFace, ExportsOnlyTheModuleEntryByNameAtOrdinalOne) {
     PeImage pe(BinDir() + "\\in_realmedia.dll");
     ASSERT_NE(pe.nt, nullptr);
-    #ifdef _WIN64
+#ifdef _WIN64
     EXPECT_EQ(pe.nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
 #else
     EXPECT_EQ(pe.nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
@@ -91,7 +91,11 @@ TEST(BinaryFace, ModuleRecordAsTheHostReadsIt) {
     winamp::In_Module* record = get();
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->version, 0x100);
+#ifdef _WIN64
+    EXPECT_STREQ(record->description, "Kelvane's RealAudio plugin for Winamp v1.6 (x64)");
+#else
     EXPECT_STREQ(record->description, "Kelvane's RealAudio plugin for Winamp v1.6 (x86)");
+#endif
     EXPECT_EQ(record->is_seekable, 1);
     EXPECT_EQ(record->UsesOutputPlug, 1);
     static const char kTypes[] =

@@ -108,6 +108,41 @@ TEST_F(Presentation, StopDuringVideoClosesTheWindowAtOnce) {
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(video); }, 5000));
 }
 
+// The engine draws into the window it was given, on that window's own
+// thread: a pixel read back from the screen is part of a picture (the
+// window's background is black, the picture has no black there) and changes
+// while the presentation plays.
+TEST_F(Presentation, VideoWindowShowsAPictureThatMoves) {
+    ASSERT_EQ(engine().Control("video on; length 10000; pace realtime"), 0);
+    ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
+    HWND video = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        video = g_state.videoWindow.load();
+        return video && IsWindow(video) && IsWindowVisible(video);
+    })) << engine().Log();
+    RECT client{};
+    GetClientRect(video, &client);
+    const POINT probe = {client.right / 2, client.bottom / 4};
+    auto pixel = [&] {
+        HDC dc = GetDC(video);
+        const COLORREF colour = GetPixel(dc, probe.x, probe.y);
+        ReleaseDC(video, dc);
+        return colour;
+    };
+    COLORREF first = CLR_INVALID;
+    EXPECT_TRUE(PumpUntil([&] {
+        first = pixel();
+        return first != CLR_INVALID && first != RGB(0, 0, 0);
+    }, 3000)) << "no picture; the pixel reads " << std::hex << first;
+    COLORREF later = first;
+    EXPECT_TRUE(PumpUntil([&] {
+        later = pixel();
+        return later != first && later != CLR_INVALID && later != RGB(0, 0, 0);
+    }, 3000)) << "the picture stands still at " << std::hex << first;
+    g_module.Stop();
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(video); }, 5000));
+}
+
 // A site the engine asks for while the host stops does not outlive the
 // engine (the teardown would find it alive).
 TEST_F(Presentation, StopBeforeTheVideoSiteComesLeavesNoSiteBehind) {
