@@ -12,6 +12,7 @@
 #include "plugin/file_types.h"
 #include "plugin/playback_control.h"
 #include "plugin/playback_thread.h"
+#include "ui/status_window.h"
 
 namespace plugin {
 namespace {
@@ -57,6 +58,7 @@ void Quit() noexcept {
     // the plug-in's code, in a box above all.
     WaitForEngineCallsToLeave();
     engine::UnloadEngine();
+    ui::DestroyStatusWindow();
 }
 
 int Play(const char* path) noexcept {
@@ -124,6 +126,7 @@ void Stop() noexcept {
     NewGeneration();
     audio::CloseOutputModule();
     engine::DestroyVideoSite();
+    ui::DestroyStatusWindow();
     StopPlaybackThread();
     // An end of file the stopped playback posted before this Stop began, and
     // the host has not read yet, is taken back: the user stopped, and the

@@ -36,13 +36,30 @@ void ShowStatusText(const char* text) noexcept {
     if (status) {
         SetWindowTextA(status, text);
     } else {
-        status = CreateWindowExA(0, "STATIC", text, kStatusStyle, x, y, kStatusWidth, 0, host, nullptr,
-                                 g_module.hDllInstance, nullptr);
+        // Made hidden and shown below without activation: a window made
+        // visible is activated.
+        status = CreateWindowExA(0, "STATIC", text, kStatusStyle & ~WS_VISIBLE, x, y, kStatusWidth, 0, host,
+                                 nullptr, g_module.hDllInstance, nullptr);
         g_state.statusWindow = status;
     }
     if (!status) return;
-    SetWindowPos(status, host, x, y, kStatusWidth, 0, SWP_SHOWWINDOW);
-    ShowWindow(status, SW_SHOW);
+    // Shown without taking activation: the engine reports on the host's own
+    // thread, and a caption must not take the keyboard from the user's window
+    // (under Wine, activating it held the host's thread for two seconds).
+    SetWindowPos(status, host, x, y, kStatusWidth, 0, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    ShowWindow(status, SW_SHOWNOACTIVATE);
+}
+
+void DestroyStatusWindow() noexcept {
+    HWND status = g_state.statusWindow.exchange(nullptr);
+    if (!status || !IsWindow(status)) return;
+    // A window can be destroyed only by the thread that made it; one made
+    // elsewhere is hidden and dies with its thread.
+    DWORD owner = GetWindowThreadProcessId(status, nullptr);
+    if (owner == GetCurrentThreadId())
+        DestroyWindow(status);
+    else
+        ShowWindow(status, SW_HIDE);
 }
 
 void HideStatusWindow() noexcept {

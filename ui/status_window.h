@@ -7,5 +7,9 @@ namespace ui {
 
 void ShowStatusText(const char* text) noexcept;
 void HideStatusWindow() noexcept;
+// Stop's and Quit's: the caption goes with its playback.  The engine reports
+// on the host's thread, so the window is the host thread's and would
+// otherwise outlive the playback.
+void DestroyStatusWindow() noexcept;
 
 }  // namespace ui
