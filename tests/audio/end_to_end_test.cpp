@@ -300,6 +300,9 @@ TEST(SessionsThroughHostsim, StopsAndLateEventsAsAUserMeetsThem) {
         // The natural end on the host's thread, then Stop's own OnStop inside
         // the playback thread's Stop: one end of file, nothing else.
         {"natural end", "rtsp://s.invalid/a.rm --engine \"length 600\"", 0, 1, 0, 0},
+        // The host stops mid-play: the engine's OnStop and the device's Close
+        // come inside the playback thread's own Stop, and are not an end.
+        {"Stop mid-play", "rtsp://s.invalid/a.rm --realtime --engine \"length 3000\" --stop-at 500", 1, 0, 0, 0},
     };
     for (const auto& r : runs) {
         const DWORD start = GetTickCount();
