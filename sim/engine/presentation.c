@@ -128,6 +128,19 @@ int SimPresentationLive(const SimPresentation* pr) { return pr->mediaLoaded && p
 
 static void WriteRound(SimPresentation* pr);
 
+/* The device's Pause or Resume, unless it is so already; whether the
+ * presentation and its device go on after the call out. */
+static int PauseDevice(SimPresentation* pr, int pause) {
+    if (!pr->deviceOpen || pr->devicePaused == pause) return Going(pr) && pr->deviceOpen;
+    pr->devicePaused = pause;
+    SimLog(pause ? "Device.Pause" : "Device.Resume");
+    if (pause)
+        Device(pr)->Pause(pr->device);
+    else
+        Device(pr)->Resume(pr->device);
+    return Going(pr) && pr->deviceOpen;
+}
+
 /* A time report: OnPostSeek first when a seek is waiting for it, then the
  * position, capped at the length. */
 static void TimeReport(SimPresentation* pr, UINT32 position) {
@@ -275,11 +288,7 @@ static void End(SimPresentation* pr, int reason, UINT32 finalPosition) {
     pr->phase = PHASE_ENDED;
     SimPlayer* p = pr->p;
     if (SimKind(KIND_IS_DONE)) InterlockedExchange(&p->done, 1);
-    if (reason == END_ERROR && pr->deviceOpen && !pr->devicePaused) {
-        SimLog("Device.Pause");
-        pr->devicePaused = 1;
-        Device(pr)->Pause(pr->device);
-    }
+    if (reason == END_ERROR) PauseDevice(pr, 1);
     CloseDevice(pr);
     if (reason != END_STOP) {
         pr->position = Cap(pr, finalPosition);
@@ -384,13 +393,8 @@ static int AllWritten(const SimPresentation* pr) { return pr->writePos >= pr->me
  * device's Open or Reset runs less than the lead ahead of the device's time. */
 static void WriteRound(SimPresentation* pr) {
     if (!pr->deviceOpen || !Going(pr) || pr->paused) return;
-    if (pr->devicePaused) {
-        /* The internal Begin of a seek: the device resumes with the next writing. */
-        pr->devicePaused = 0;
-        SimLog("Device.Resume");
-        Device(pr)->Resume(pr->device);
-        if (!Going(pr) || !pr->deviceOpen) return;
-    }
+    /* The internal Begin of a seek: the device resumes with the next writing. */
+    if (!PauseDevice(pr, 0)) return;
     for (int k = 0; k < BLOCKS_PER_ROUND && !AllWritten(pr); ++k) {
         if (!SimKind(KIND_FAST_WRITE)) {
             ULONG32 now = 0;
@@ -440,16 +444,12 @@ static void StartAudio(SimPresentation* pr) {
     pr->resetPos = pr->writePos;
     pr->resetTick = GetTickCount();
     pr->deviceTimeTick = pr->resetTick;
-    SimLog("Device.Pause");
-    pr->devicePaused = 1;
-    Device(pr)->Pause(pr->device);
+    if (!PauseDevice(pr, 1)) return;
     SimLog("Device.SetVolume %d", START_VOLUME);
     Device(pr)->SetVolume(pr->device, START_VOLUME);
     for (int k = 0; k < START_BLOCKS && !AllWritten(pr) && Going(pr) && pr->deviceOpen; ++k) WriteBlock(pr);
     if (!Going(pr) || !pr->deviceOpen || pr->paused) return;
-    pr->devicePaused = 0;
-    SimLog("Device.Resume");
-    Device(pr)->Resume(pr->device);
+    PauseDevice(pr, 0);
     pr->lastRoundTick = GetTickCount();
 }
 
@@ -463,12 +463,8 @@ HRESULT SimPresentationBegin(SimPresentation* pr) {
     if (!pr->paused) return SIM_OK;
     pr->paused = 0;
     pr->wallTick = GetTickCount();
-    if (pr->deviceOpen && pr->devicePaused) {
-        pr->devicePaused = 0;
-        SimLog("Device.Resume");
-        Device(pr)->Resume(pr->device);
-        if (!Going(pr)) return SIM_OK;
-    }
+    PauseDevice(pr, 0);
+    if (!Going(pr)) return SIM_OK;
     SimAdvise(pr->p, ON_BEGIN, Position(pr), 0, NULL);
     return SIM_OK;
 }
@@ -478,12 +474,8 @@ HRESULT SimPresentationPause(SimPresentation* pr) {
     if (pr->paused) return SIM_OK;
     pr->wallBase = WallClock(pr);
     pr->paused = 1;
-    if (pr->deviceOpen && !pr->devicePaused) {
-        pr->devicePaused = 1;
-        SimLog("Device.Pause");
-        Device(pr)->Pause(pr->device);
-        if (!Going(pr)) return SIM_OK;
-    }
+    PauseDevice(pr, 1);
+    if (!Going(pr)) return SIM_OK;
     SimAdvise(pr->p, ON_PAUSE, Position(pr), 0, NULL);
     return SIM_OK;
 }
@@ -500,17 +492,11 @@ HRESULT SimPresentationSeek(SimPresentation* pr, ULONG32 timeMs) {
         return SIM_OK;
     }
     UINT32 old = Position(pr);
-    if (pr->deviceOpen) {
-        if (!pr->devicePaused) {
-            pr->devicePaused = 1;
-            SimLog("Device.Pause");
-            Device(pr)->Pause(pr->device);
-            if (!Going(pr)) return SIM_OK;
-        }
+    if (pr->deviceOpen && PauseDevice(pr, 1)) {
         SimLog("Device.Reset");
         Device(pr)->Reset(pr->device);
-        if (!Going(pr)) return SIM_OK;
     }
+    if (!Going(pr)) return SIM_OK;
     pr->seekBase = to;
     pr->position = to;
     pr->writePos = pr->resetPos = SimMediaOffsetOf(&pr->media, to);

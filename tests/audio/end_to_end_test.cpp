@@ -246,6 +246,10 @@ TEST_F(EndToEndTest, StatusCaptionsAppearBesideTheHostAndGo) {
     EXPECT_NE(run.output.find("status show \"Contacting example.com\" 375 50"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("\"Buffering 20%\""), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("status hide"), std::string::npos) << run.output;
+    // The engine reports on the host's thread, whose caption window would
+    // outlive the playback unless Stop takes it down.
+    EXPECT_NE(run.output.find("status gone"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("status left"), std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -572,6 +572,39 @@ TEST_F(Playback, SeekWaitsUntilTheEngineHasSeeked) {
     EXPECT_EQ(GetPlaybackState(), StateIdle);
 }
 
+// The engine ends a seek (OnPostSeek) only with its next time report, and
+// makes none while paused: seeks while paused return at once, do not nest,
+// and the playback goes on from the last place after UnPause.  (Should a
+// seek wait for the end anyway, the host's timer unpauses after 3 s, so the
+// test fails on the time taken instead of hanging.)
+void CALLBACK UnPauseLate(HWND window, UINT, UINT_PTR id, DWORD) {
+    KillTimer(window, id);
+    g_module.UnPause();
+}
+
+TEST_F(Playback, SeeksWhilePausedReturnAtOnceAndPlayOnFromTheLastPlace) {
+    engine().Control("length 60000");
+    ASSERT_EQ(Play("rtsp://test.invalid/stream.rm"), 0);
+    ASSERT_TRUE(WaitForState(StatePlaying));
+    g_module.Pause();
+    SetTimer(host->window(), 77, 3000, UnPauseLate);
+    const DWORD start = GetTickCount();
+    g_module.SetOutputTime(2500);
+    g_module.SetOutputTime(4000);
+    const DWORD took = GetTickCount() - start;
+    KillTimer(host->window(), 77);
+    EXPECT_LT(took, 2000u) << "a seek while paused waited for the engine's next time report";
+    EXPECT_EQ(g_module.IsPaused(), 1);
+    EXPECT_TRUE(engine().LogHas("Player.Seek 4000"));
+    EXPECT_FALSE(engine().LogHas("Sink.OnPostSeek")) << engine().Log();
+    g_module.UnPause();
+    ASSERT_TRUE(WaitForState(StatePlaying));
+    EXPECT_TRUE(engine().LogHas("Sink.OnPostSeek 2500 4000")) << engine().Log();
+    ASSERT_TRUE(PumpUntil([] { return g_state.positionMs.load() >= 4000; }));
+    EXPECT_LT(g_state.positionMs.load(), 6000);
+    g_module.Stop();
+}
+
 // ---- locale ----------------------------------------------------------------------
 
 TEST_F(Playback, InitReadsTheLocaleCountry) {

@@ -46,6 +46,16 @@ protected:
         }, timeoutMs);
     }
 
+    // The video window once it is on screen; null when it never came.
+    static HWND WaitForVideoWindow() {
+        HWND video = nullptr;
+        const bool shown = PumpUntil([&] {
+            video = g_state.videoWindow.load();
+            return video && IsWindow(video) && IsWindowVisible(video);
+        });
+        return shown ? video : nullptr;
+    }
+
     std::unique_ptr<FakeHost> host;
 };
 
@@ -79,11 +89,8 @@ TEST_F(Presentation, ErrorWhilePlayingShowsItsBoxStopsAndTheNextPlayWorks) {
 TEST_F(Presentation, VideoOpensItsWindowBesideTheHostAndLeavesNothingBehind) {
     ASSERT_EQ(engine().Control("video on; playto left; length 1500; pace realtime"), 0);
     ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
-    HWND video = nullptr;
-    ASSERT_TRUE(PumpUntil([&] {
-        video = g_state.videoWindow.load();
-        return video && IsWindow(video) && IsWindowVisible(video);
-    })) << engine().Log();
+    const HWND video = WaitForVideoWindow();
+    ASSERT_NE(video, nullptr) << engine().Log();
     char caption[64] = {};
     GetWindowTextA(video, caption, sizeof(caption));
     EXPECT_EQ(std::string(caption), "Video Window");
@@ -115,11 +122,8 @@ TEST_F(Presentation, StopDuringVideoClosesTheWindowAtOnce) {
 TEST_F(Presentation, VideoWindowShowsAPictureThatMoves) {
     ASSERT_EQ(engine().Control("video on; length 10000; pace realtime"), 0);
     ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
-    HWND video = nullptr;
-    ASSERT_TRUE(PumpUntil([&] {
-        video = g_state.videoWindow.load();
-        return video && IsWindow(video) && IsWindowVisible(video);
-    })) << engine().Log();
+    const HWND video = WaitForVideoWindow();
+    ASSERT_NE(video, nullptr) << engine().Log();
     RECT client{};
     GetClientRect(video, &client);
     const POINT probe = {client.right / 2, client.bottom / 4};
