@@ -21,6 +21,10 @@ using rma::kWouldBlock;
 namespace {
 
 constexpr int kMaxOutputWrite = 8192;  // the host's limit for one Write
+// The time callback's period is half a block; blocks of a few milliseconds
+// would make it 0, a callback entered again at once, for ever.  The engine's
+// scheduler runs every 10 ms: nothing is gained below that.
+constexpr ULONG32 kMinGranularityMs = 10;
 
 }  // namespace
 
@@ -154,7 +158,8 @@ HRESULT AudioDevice::Write(const AudioData* data) noexcept {
     if (!opened_) return kUnexpected;
     if (!HoldsResponse()) return kFail;
 
-    if (firstWrite_.exchange(0)) granularityMs_ = GranularityMs(Pcm(), format_.maxBlockSize);
+    if (firstWrite_.exchange(0))
+        granularityMs_ = std::max<ULONG32>(GranularityMs(Pcm(), format_.maxBlockSize), kMinGranularityMs);
 
     if (rma::IRMABuffer* buffer = data->data) {
         ULONG32 size = buffer->GetSize();

@@ -134,6 +134,7 @@ static int PauseDevice(SimPresentation* pr, int pause) {
     if (!pr->deviceOpen || pr->devicePaused == pause) return Going(pr) && pr->deviceOpen;
     pr->devicePaused = pause;
     SimLog(pause ? "Device.Pause" : "Device.Resume");
+    SimNoteThread(pause ? "Device.Pause" : "Device.Resume");
     if (pause)
         Device(pr)->Pause(pr->device);
     else
@@ -395,7 +396,11 @@ static void WriteRound(SimPresentation* pr) {
     if (!pr->deviceOpen || !Going(pr) || pr->paused) return;
     /* The internal Begin of a seek: the device resumes with the next writing. */
     if (!PauseDevice(pr, 0)) return;
-    for (int k = 0; k < BLOCKS_PER_ROUND && !AllWritten(pr); ++k) {
+    /* Three blocks of the session's own 50 ms; as much sound when a script
+     * made the blocks another size. */
+    const UINT32 roundMs = BLOCKS_PER_ROUND * BLOCK_MS;
+    const UINT32 startMs = WrittenMsSinceReset(pr);
+    for (int k = 0; (k < BLOCKS_PER_ROUND || WrittenMsSinceReset(pr) - startMs < roundMs) && !AllWritten(pr); ++k) {
         if (!SimKind(KIND_FAST_WRITE)) {
             ULONG32 now = 0;
             Device(pr)->GetCurrentAudioTime(pr->device, &now);
@@ -494,6 +499,7 @@ HRESULT SimPresentationSeek(SimPresentation* pr, ULONG32 timeMs) {
     UINT32 old = Position(pr);
     if (pr->deviceOpen && PauseDevice(pr, 1)) {
         SimLog("Device.Reset");
+        SimNoteThread("Device.Reset");
         Device(pr)->Reset(pr->device);
     }
     if (!Going(pr)) return SIM_OK;

@@ -101,13 +101,16 @@ HRESULT SimSchedulerRemove(ULONG32 handle) {
     return SIM_OK;
 }
 
-/* Takes the first entry due now that this thread may run. */
-static Entry* TakeDue(int systemThread) {
+/* Takes the first entry due now that this thread may run, among those
+ * entered before the pass began (`last`): one entered again while the pass
+ * runs waits for the next pass, whatever its delay. */
+static Entry* TakeDue(int systemThread, ULONG32 last) {
     Entry* found = NULL;
     DWORD now = GetTickCount();
     EnterCriticalSection(&g_entriesLock);
     for (Entry** at = &g_entries; *at; at = &(*at)->next) {
         if ((LONG)((*at)->due - now) > 0) break;
+        if ((LONG)((*at)->handle - last) > 0) continue;
         if (systemThread || (*at)->interruptSafe) {
             found = *at;
             *at = found->next;
@@ -118,11 +121,13 @@ static Entry* TakeDue(int systemThread) {
     return found;
 }
 
-/* Runs what is due; the caller holds the core lock.  Entries made while
- * running are due later, so the pass ends. */
+/* Runs what is due; the caller holds the core lock. */
 static void RunDue(int systemThread) {
+    EnterCriticalSection(&g_entriesLock);
+    ULONG32 last = g_lastHandle;
+    LeaveCriticalSection(&g_entriesLock);
     Entry* e;
-    while ((e = TakeDue(systemThread)) != NULL) {
+    while ((e = TakeDue(systemThread, last)) != NULL) {
         if (SimLogging(LOG_SCHEDULER)) SimLog("Callback.Func %lu", (unsigned long)e->handle);
         SimNoteThread("Callback.Func");
         SIM_VTBL(CallbackVtbl, e->callback)->Func(e->callback);

@@ -391,6 +391,13 @@ TEST_F(AudioDeviceTest, TimeCallbackChainAndItsCancellations) {
     }
     EXPECT_EQ(device->Close(TRUE), 0);
     EXPECT_EQ(scheduler.PendingCount(), 0u) << "a flushing Close cancels";
+
+    // Blocks of a few milliseconds: the period stays at the scheduler's own
+    // tick, never 0 (a callback entered again at once, for ever).
+    ASSERT_EQ(OpenStereo(100), 0);
+    EXPECT_EQ(Write(Pattern(100)), 0);
+    EXPECT_EQ(scheduler.delays.back(), 10u);
+    EXPECT_EQ(device->Close(TRUE), 0);
 }
 
 TEST_F(AudioDeviceTest, CallbackAfterCloseWithoutFlushEndsTheChain) {

@@ -547,6 +547,12 @@ TEST_F(Playback, QuitMessageInTheThreadsQueueStopsWithoutEndOfFile) {
 TEST_F(Playback, PresentationPlaysToItsEndAndTheHostStops) {
     ASSERT_EQ(Play(wav), 0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }, 20000)) << engine().Log();
+    // Where the engine called (1 its system thread, the host's here; 2 its
+    // timer thread; 3 inside a player method on the caller's thread).
+    EXPECT_EQ(engine().Query("where Sink.OnBegin"), 1) << "a Begin before the URL opened takes effect there";
+    EXPECT_EQ(engine().Query("where Device.Open"), 2);
+    EXPECT_EQ(engine().Query("where Sink.OnStop"), 1) << "the natural end";
+    EXPECT_EQ(engine().Query("where Callback.Func"), 1) << "the device's time callback is not interrupt-safe";
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
     EXPECT_EQ(host->counts.stopCommands.load(), 0);
     EXPECT_EQ(GetPlaybackState(), StateIdle);
