@@ -272,6 +272,8 @@ HRESULT AudioDevice::Func() noexcept {
     return kOk;
 }
 
+BOOL32 AudioDevice::IsInterruptSafe() noexcept { return 0; }
+
 bool AudioDevice::ScheduleTimeCallback() noexcept {
     // Claimed in one step: Write, Resume and Func may race here, and only
     // one of them may enter a callback.

@@ -23,9 +23,11 @@ using rma::IRMAAudioDeviceResponse;
 using rma::UINT16;
 using rma::ULONG32;
 
-// Two faces: IRMAAudioDevice (the object's own pointer) and IRMACallback (the
-// scheduler's time callback), sharing one reference count.
-class AudioDevice final : public core::ComObject<rma::IRMAAudioDevice, rma::IRMACallback> {
+// Three faces: IRMAAudioDevice (the object's own pointer), IRMACallback (the
+// scheduler's time callback) and IRMAInterruptSafe (which the scheduler asks
+// of that callback), sharing one reference count.
+class AudioDevice final
+    : public core::ComObject<rma::IRMAAudioDevice, rma::IRMACallback, rma::IRMAInterruptSafe> {
 public:
     explicit AudioDevice(rma::IRMAPlayer* player) noexcept;
 
@@ -45,6 +47,10 @@ public:
 
     // IRMACallback, slot 4: the time callback.
     HRESULT STDMETHODCALLTYPE Func() noexcept override;
+
+    // IRMAInterruptSafe, slot 3: false, so the time callback runs on the
+    // engine's system thread, as an engine that never asked would run it.
+    BOOL32 STDMETHODCALLTYPE IsInterruptSafe() noexcept override;
 
     ULONG32 CallbackHandleForTesting() const { return callbackHandle_; }
     ULONG32 GranularityMsForTesting() const { return granularityMs_; }

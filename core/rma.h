@@ -33,6 +33,7 @@ constexpr GUID MakeRmaId(unsigned long first) {
 inline constexpr GUID IID_Unknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr GUID IID_IRMACallback = MakeRmaId(0x00000100);
 inline constexpr GUID IID_IRMAScheduler = MakeRmaId(0x00000101);
+inline constexpr GUID IID_IRMAInterruptSafe = MakeRmaId(0x0000010B);
 inline constexpr GUID IID_IRMAPlayer = MakeRmaId(0x00000402);
 inline constexpr GUID IID_IRMAClientEngine = MakeRmaId(0x00000403);
 inline constexpr GUID IID_IRMAAudioDevice = MakeRmaId(0x00000703);
@@ -241,6 +242,12 @@ struct IRMACallback : IUnknown {
     RMA_METHOD Func() = 0;                                                     // 4
 };
 
+// Asked of every scheduled callback: true lets the engine run it on its
+// timer thread as well as on its system thread.
+struct IRMAInterruptSafe : IUnknown {
+    RMA_METHOD_(BOOL32) IsInterruptSafe() = 0;                                 // 4
+};
+
 struct IRMAScheduler : IUnknown {
     RMA_METHOD_(ULONG32) RelativeEnter(IRMACallback* callback, UINT32 delayMs) = 0;  // 4
     RMA_METHOD_(ULONG32) AbsoluteEnter(IRMACallback* callback, Timeval when) = 0;    // 5
@@ -303,6 +310,7 @@ using CloseEngineFn = HRESULT32(STDMETHODCALLTYPE*)(IRMAClientEngine* engine);
 // as template arguments.
 template <class Interface> inline constexpr const GUID& InterfaceId = IID_Unknown;
 template <> inline constexpr const GUID& InterfaceId<IRMACallback> = IID_IRMACallback;
+template <> inline constexpr const GUID& InterfaceId<IRMAInterruptSafe> = IID_IRMAInterruptSafe;
 template <> inline constexpr const GUID& InterfaceId<IRMAAudioDevice> = IID_IRMAAudioDevice;
 template <> inline constexpr const GUID& InterfaceId<IRMAErrorSink> = IID_IRMAErrorSink;
 template <> inline constexpr const GUID& InterfaceId<IRMAClientAdviseSink> = IID_IRMAClientAdviseSink;

@@ -437,7 +437,7 @@ TEST_F(AudioDeviceTest, ResumeWithoutSchedulerStaysPaused) {
     EXPECT_EQ(device->Close(TRUE), 0);
 }
 
-TEST_F(AudioDeviceTest, BothFacesShareOneCount) {
+TEST_F(AudioDeviceTest, AllFacesShareOneCount) {
     void* callbackFace = nullptr;
     ASSERT_EQ(device->QueryInterface(rma::IID_IRMACallback, &callbackFace), 0);
     EXPECT_NE(callbackFace, static_cast<void*>(static_cast<rma::IRMAAudioDevice*>(device)));
@@ -454,6 +454,12 @@ TEST_F(AudioDeviceTest, BothFacesShareOneCount) {
     EXPECT_EQ(callback->QueryInterface(rma::IID_IRMAScheduler, &none), rma::kNoInterface);
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(device->RefCountForTesting(), 4);
+    // The scheduler asks the callback whether it may run on the engine's
+    // timer thread: no, the system thread's.
+    void* safeFace = nullptr;
+    ASSERT_EQ(callback->QueryInterface(rma::IID_IRMAInterruptSafe, &safeFace), 0);
+    EXPECT_EQ(static_cast<rma::IRMAInterruptSafe*>(safeFace)->IsInterruptSafe(), 0);
+    EXPECT_EQ(static_cast<rma::IRMAInterruptSafe*>(safeFace)->Release(), 4u);
     EXPECT_EQ(static_cast<rma::IRMAAudioDevice*>(again)->Release(), 3u);
     EXPECT_EQ(callback->Release(), 2u);
     EXPECT_EQ(static_cast<rma::IRMAAudioDevice*>(main)->Release(), 1u);
