@@ -50,7 +50,6 @@ bool OutputAccess::open() const noexcept { return g_closing == 0; }
 void ReopenOutputGate() noexcept {
     std::lock_guard<std::mutex> lock(g_outputLock);
     g_closing = 0;
-    RestartCounts(0);
 }
 
 bool OutputAccess::HasRoom(int bytes) const noexcept { return g_module.outMod->CanWrite() >= bytes; }

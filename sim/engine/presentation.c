@@ -310,26 +310,28 @@ static void End(SimPresentation* pr, int reason, UINT32 finalPosition) {
     InterlockedExchange(&p->done, 1);
 }
 
+/* A presentation that never began ends without a word to the sinks, and
+ * Begin is refused from now on. */
+static void EndUnbegun(SimPresentation* pr) {
+    pr->phase = PHASE_ENDED;
+    InterlockedExchange(&pr->p->done, 1);
+}
+
 static void Fail(SimPresentation* pr, UINT32 severity, HRESULT code, const char* text) {
     SimReportError(pr->p, severity, code, text);
     if (pr->closed || pr->phase == PHASE_ENDED) return;
-    if (pr->begun) {
+    if (pr->begun)
         End(pr, END_ERROR, Position(pr));
-    } else {
-        /* Nothing had begun: nothing to end, and Begin is refused. */
-        pr->phase = PHASE_ENDED;
-        InterlockedExchange(&pr->p->done, 1);
-    }
+    else
+        EndUnbegun(pr);
 }
 
 void SimPresentationStop(SimPresentation* pr) {
     if (pr->phase == PHASE_ENDED) return;
-    if (!pr->begun) {
-        pr->phase = PHASE_ENDED;
-        InterlockedExchange(&pr->p->done, 1);
-        return;
-    }
-    End(pr, END_STOP, 0);
+    if (pr->begun)
+        End(pr, END_STOP, 0);
+    else
+        EndUnbegun(pr);
 }
 
 void SimPresentationClose(SimPresentation* pr) {
@@ -589,7 +591,6 @@ static void OpeningWork(SimPresentation* pr) {
     if (!pr->authDone && sc->authMarker[0] && strstr(pr->url, sc->authMarker)) {
         HRESULT result = SIM_OK;
         if (Authenticate(pr, &result) || !Going(pr)) return;
-        pr->authDone = 1;
         if (result != SIM_OK) {
             Fail(pr, SIM_DEFAULT_SEVERITY, result, NULL);
             return;
