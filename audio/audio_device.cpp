@@ -234,6 +234,10 @@ HRESULT AudioDevice::Reset() noexcept {
     paused_ = 0;
     CancelTimeCallback();
     firstWrite_ = 1;
+    // The engine counts the device's time from here, and writes from the new
+    // place next: what the output still holds of the old one goes.  The
+    // seek's Flush that usually follows moves the start to the seek target.
+    if (opened_) DiscardBufferedOutput();
     return kOk;
 }
 

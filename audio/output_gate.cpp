@@ -69,6 +69,14 @@ void FlushOutput(int timeMs) noexcept {
     }
 }
 
+void DiscardBufferedOutput() noexcept {
+    std::lock_guard<std::mutex> lock(g_outputLock);
+    if (g_closing != 0 || !g_module.outMod) return;
+    const int now = g_module.outMod->GetOutputTime();
+    g_module.outMod->Flush(now);
+    RestartCounts(now);
+}
+
 unsigned long OutputTimeSinceFlush(unsigned long whenClosed) noexcept {
     std::lock_guard<std::mutex> lock(g_outputLock);
     if (g_closing != 0 || !g_module.outMod) return whenClosed;

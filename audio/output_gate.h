@@ -43,6 +43,11 @@ void ReopenOutputGate() noexcept;
 // then restarts at `timeMs`: OutputTimeSinceFlush counts from there.
 void FlushOutput(int timeMs) noexcept;
 
+// The device's Reset: the output drops what it holds (a Flush to its own
+// present time, so the host's position does not jump), and its time counts
+// from there; nothing once closing has begun.
+void DiscardBufferedOutput() noexcept;
+
 // The output module's time, counted from its Open or its last Flush, in the
 // engine's time: what the engine means by the device's time.  A DSP hook
 // that stretched or shrank the sound makes the output's time run at another

@@ -43,12 +43,21 @@ std::mutex g_boxLock;
 DWORD g_boxThreads[kBoxSlots] = {};
 std::atomic<int> g_boxesShowing{0};
 
-void StoreState(PlaybackState state) {
-    g_state.playbackState.store(state);
-    // A waiting host thread may be blocked in GetMessage on a quiet queue:
-    // give it a message so it looks at the state again.
+// A waiting host thread may be blocked in GetMessage on a quiet queue:
+// give it a message so it looks again.
+void WakeWaiter() {
     if (DWORD waiter = g_waitingThread.load()) PostThreadMessageA(waiter, WM_NULL, 0, 0);
 }
+
+void StoreState(PlaybackState state) {
+    g_state.playbackState.store(state);
+    WakeWaiter();
+}
+
+// Seeks SetOutputTime asked for, and those a playback thread has handed to
+// the engine (or given up when it ended).
+std::atomic<std::uint32_t> g_seeksAsked{0};
+std::atomic<std::uint32_t> g_seeksHanded{0};
 
 // Commands wait here for their thread, which takes them in order.  A posted
 // thread message alone is lost while a modal loop (a box) runs on the
@@ -155,6 +164,20 @@ bool PostToHostFor(std::uint32_t generation, UINT message, WPARAM wParam) noexce
     PostMessageA(g_module.hMainWindow, message, wParam, 0);
     return true;
 }
+
+void AskSeek() noexcept { ++g_seeksAsked; }
+
+void SeekHanded() noexcept {
+    ++g_seeksHanded;
+    WakeWaiter();
+}
+
+void AllSeeksHanded() noexcept {
+    g_seeksHanded.store(g_seeksAsked.load());
+    WakeWaiter();
+}
+
+bool SeekOutstanding() noexcept { return static_cast<std::int32_t>(g_seeksAsked - g_seeksHanded) > 0; }
 
 DWORD ExchangeStateWaiter(DWORD threadId) noexcept { return g_waitingThread.exchange(threadId); }
 

@@ -32,10 +32,6 @@ constexpr bool IsStarting(PlaybackState state) noexcept { return state == StateS
 constexpr bool IsSeekPending(PlaybackState state) noexcept {
     return state == StateSeekRequested || state == StateSeeking;
 }
-// SetOutputTime waits until the playback thread has handed its seek to the
-// engine, not until the engine has finished it: the engine reports that
-// (OnPostSeek) only with its next time report, never while paused.
-constexpr bool IsSeekRequested(PlaybackState state) noexcept { return state == StateSeekRequested; }
 // Audio flows to the host: playing, or seeking within a playing presentation
 // (the 0x10 group of the state codes).
 constexpr bool IsAudioFlowing(PlaybackState state) noexcept { return (state & 0xF0) == 0x10; }
@@ -123,6 +119,18 @@ inline PlaybackState GetPlaybackState() noexcept {
 // current, in one step with respect to NewGeneration, so nothing of a
 // playback the host has begun to stop reaches the host after that.
 bool PostToHostFor(std::uint32_t generation, UINT message, WPARAM wParam) noexcept;
+
+// SetOutputTime waits until the playback thread has handed its seek to the
+// engine, not until the engine has finished it: the engine reports that
+// (OnPostSeek) only with its next time report, never while paused.  The
+// state cannot tell (a seek asked for meanwhile looks the same), so seeks
+// are counted: asked by SetOutputTime, handed over by the thread one by
+// one, and all of them at once when the thread ends.  Each wakes the
+// waiting host thread.
+void AskSeek() noexcept;
+void SeekHanded() noexcept;
+void AllSeeksHanded() noexcept;
+bool SeekOutstanding() noexcept;
 
 // A host thread announces that it waits for the state to change, so that
 // the writers above wake it; returns the waiter it replaces, to be restored.

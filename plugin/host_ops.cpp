@@ -148,9 +148,14 @@ void SetOutputTime(int timeMs) noexcept {
     // The state goes first: an engine that seeks at once must not be
     // overtaken by this write.
     const std::uint32_t generation = CurrentGeneration();
+    AskSeek();
     SetPlaybackStateFor(generation, StateSeekRequested);
     PostPlayerCommand(generation, CmdSeek, timeMs);
-    PumpMessagesWhile(IsSeekRequested);
+    // Until the thread has handed this seek to the engine, or has ended, or
+    // a Stop meanwhile took it.
+    PumpMessagesWhile([](PlaybackState state) {
+        return state != StateIdle && SeekOutstanding() && PlaybackThreadRunning();
+    });
 }
 
 void SetVolume(int volume) noexcept { g_module.outMod->SetVolume(volume); }

@@ -75,6 +75,8 @@ void StopPlaybackThread() noexcept {
         }
     }
     core::ForgetPlayerCommands(thread.id);
+    // A thread forced to end handed nothing over: no seek waits on it.
+    core::AllSeeksHanded();
     CloseHandle(thread.handle);
 }
 

@@ -87,6 +87,7 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
             // The engine has the seek: SetOutputTime may return.  Its end
             // (OnPostSeek) comes with the engine's next time report.
             AdvancePlaybackState(generation, StateSeekRequested, sought == 0 ? StateSeeking : StatePlaying);
+            SeekHanded();
         }
         if (command == CmdShowBox) {
             FailureBox box;
@@ -103,6 +104,8 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
     TraceFailure("Stop", player->Stop());
     FinishPlayback(generation);
     ForgetPlayerCommands(GetCurrentThreadId());
+    // Seeks still queued will not be carried out: nobody waits for them.
+    AllSeeksHanded();
     return 0;
 }
 

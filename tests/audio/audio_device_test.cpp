@@ -371,6 +371,15 @@ TEST_F(AudioDeviceTest, TimeCallbackChainAndItsCancellations) {
     host.settings.outputTimeMs = 4300;
     scheduler.FireOne();
     EXPECT_EQ(response.times.back(), 300u);
+    // An engine that seeks by itself and announces nothing (no OnPreSeek):
+    // the device's Reset drops what the output holds of the old place, and
+    // the time counts from there.
+    EXPECT_EQ(device->Reset(), 0);
+    EXPECT_EQ(counts.lastFlush.load(), 4300);
+    host.settings.outputTimeMs = 4450;
+    EXPECT_EQ(Write(Pattern(100)), 0);
+    scheduler.FireOne();
+    EXPECT_EQ(response.times.back(), 150u);
 
     const struct {
         const char* name;
