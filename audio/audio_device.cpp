@@ -6,7 +6,6 @@
 #include <new>
 
 #include "audio/output_gate.h"
-#include "core/playback_state.h"
 #include "core/trace.h"
 
 namespace audio {
@@ -36,6 +35,7 @@ AudioDevice::AudioDevice(rma::IRMAPlayer* player) noexcept : player_(player) {}
 
 AudioDevice::~AudioDevice() {
     response_.reset();
+    playback_.reset();
     player_.reset();
 }
 
@@ -44,18 +44,25 @@ PcmFormat AudioDevice::Pcm() const noexcept {
 }
 
 bool AudioDevice::HoldsResponse() noexcept {
-    std::lock_guard<std::mutex> lock(responseLock_);
+    std::lock_guard<std::mutex> lock(lock_);
     return static_cast<bool>(response_);
 }
 
+// The playback goes with the response: a closed device holds neither.
 ComPtr<IRMAAudioDeviceResponse> AudioDevice::TakeResponse() noexcept {
-    std::lock_guard<std::mutex> lock(responseLock_);
+    std::lock_guard<std::mutex> lock(lock_);
+    playback_.reset();
     return std::move(response_);
 }
 
 ComPtr<IRMAAudioDeviceResponse> AudioDevice::CurrentResponse() noexcept {
-    std::lock_guard<std::mutex> lock(responseLock_);
+    std::lock_guard<std::mutex> lock(lock_);
     return response_;
+}
+
+PlaybackRef AudioDevice::OpenedFor() noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    return playback_;
 }
 
 HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* response) noexcept {
@@ -70,28 +77,33 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
               static_cast<unsigned long>(format->samplesPerSec));
         return kInvalidArg;
     }
-    // The playback this Open belongs to; a Stop from now on makes it stale.
-    const std::uint32_t generation = CurrentGeneration();
+    // The playback this Open belongs to; once Stop has closed it, nothing
+    // of the device reaches the output any more.
+    const PlaybackRef playback = CurrentPlayback();
+    if (!playback) {
+        Trace("device Open refused: nothing is playing");
+        return kUnexpected;
+    }
     // The engine tries a refused Open once more at once: the output is not
     // asked again, and the user is not told twice.
-    if (GetPlaybackState() == StateFailed) {
+    if (playback->State() == StateFailed) {
         Trace("device Open refused: its playback has failed");
         return kFail;
     }
 
     {
-        std::lock_guard<std::mutex> lock(responseLock_);
+        std::lock_guard<std::mutex> lock(lock_);
         response_ = ComPtr<IRMAAudioDeviceResponse>(response);
+        playback_ = playback;
     }
     format_ = *format;
     const PcmFormat pcm = Pcm();
 
     int latency;
     {
-        OutputAccess output;
-        // Once Stop has begun closing, the output stays shut until the next
-        // Play: a late Open of the stopped playback must not open it again.
-        if (!output.open() || !IsCurrentGeneration(generation)) {
+        OutputAccess output(*playback);
+        // A late Open of a stopped playback must not open the output again.
+        if (!output.open()) {
             Trace("device Open refused: its playback has been stopped");
             TakeResponse().reset();
             return kUnexpected;
@@ -99,8 +111,7 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         winamp::Out_Module* outMod = g_module.outMod;
         latency = outMod->Open(static_cast<int>(pcm.samplesPerSec), pcm.channels, pcm.bitsPerSample, 0, 0);
         if (latency >= 0) {
-            output.RestartTime();
-            g_state.outputOpen = 1;
+            output.Opened();
             outMod->SetVolume(winamp::kApplyCurrentVolume);
             InfoFigures info = SetInfoFigures(pcm);
             g_module.SetInfo(info.bitrate, info.sampleRateKhz, info.channels, info.synched);
@@ -113,13 +124,11 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         TakeResponse().reset();
         // The box comes from the playback thread, which then tells the host
         // to stop: this call runs on an engine thread holding the engine's lock.
-        if (FailPlayback(generation) &&
-            QueueFailureBox(generation, "Could not open output module", "Error opening module")) {
-            PostPlayerCommand(generation, CmdStop, 0);
-        }
+        if (playback->Fail() && playback->QueueFailureBox("Could not open output module", "Error opening module"))
+            playback->Post(CmdStop, 0);
         return 1;
     }
-    SetPlaybackStateFor(generation, StatePlaying);
+    playback->SetState(StatePlaying);
     firstWrite_ = 1;
     opened_ = 1;
     return kOk;
@@ -164,8 +173,9 @@ HRESULT AudioDevice::Write(const AudioData* data) noexcept {
     if (rma::IRMABuffer* buffer = data->data) {
         ULONG32 size = buffer->GetSize();
         char* block = reinterpret_cast<char*>(buffer->GetBuffer());
-        if (block && IsAudioFlowing(GetPlaybackState()) &&
-            !PassToHost(block, static_cast<int>(std::min<ULONG32>(size, INT_MAX / 2)))) {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (block && playback_ && IsAudioFlowing(playback_->State()) &&
+            !PassToHost(*playback_, block, static_cast<int>(std::min<ULONG32>(size, INT_MAX / 2)))) {
             // The engine keeps the block and writes it again first: the
             // engine's thread (the host's own, inside the time callback)
             // must not wait here for the output to make room.
@@ -184,8 +194,8 @@ char* AudioDevice::DspBuffer(int bytes) noexcept {
     return dspBuffer_.get();
 }
 
-bool AudioDevice::PassToHost(char* block, int length) noexcept {
-    OutputAccess output;
+bool AudioDevice::PassToHost(Playback& playback, char* block, int length) noexcept {
+    OutputAccess output(playback);
     if (!output.open()) return true;
     winamp::Out_Module* outMod = g_module.outMod;
     const PcmFormat pcm = Pcm();
@@ -237,7 +247,9 @@ HRESULT AudioDevice::Reset() noexcept {
     // The engine counts the device's time from here, and writes from the new
     // place next: what the output still holds of the old one goes.  The
     // seek's Flush that usually follows moves the start to the seek target.
-    if (opened_) DiscardBufferedOutput();
+    if (opened_) {
+        if (const PlaybackRef playback = OpenedFor()) DiscardBufferedOutput(*playback);
+    }
     return kOk;
 }
 
@@ -253,7 +265,8 @@ HRESULT AudioDevice::CheckFormat(const AudioFormat*) noexcept { return kOk; }
 // which the host's position display needs; counting from that Flush keeps
 // the engine from adding the seek target twice.
 ULONG32 AudioDevice::OutputTimeMs() noexcept {
-    lastOutputTimeMs_ = static_cast<ULONG32>(OutputTimeSinceFlush(lastOutputTimeMs_));
+    if (const PlaybackRef playback = OpenedFor())
+        lastOutputTimeMs_ = static_cast<ULONG32>(OutputTimeSinceFlush(*playback, lastOutputTimeMs_));
     return lastOutputTimeMs_;
 }
 

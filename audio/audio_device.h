@@ -13,6 +13,7 @@
 #include "audio/audio_format.h"
 #include "core/com_object.h"
 #include "core/com_ptr.h"
+#include "core/playback.h"
 
 namespace audio {
 
@@ -62,15 +63,28 @@ private:
     bool HoldsResponse() noexcept;
     core::ComPtr<IRMAAudioDeviceResponse> TakeResponse() noexcept;
     core::ComPtr<IRMAAudioDeviceResponse> CurrentResponse() noexcept;
-    // False when the output has no room for the block now.
-    bool PassToHost(char* block, int length) noexcept;
+    // The playback the device was opened for, or null.
+    core::PlaybackRef OpenedFor() noexcept;
+    // False when the output has no room for the block now.  lock_ held.
+    bool PassToHost(core::Playback& playback, char* block, int length) noexcept;
     char* DspBuffer(int bytes) noexcept;
     ULONG32 OutputTimeMs() noexcept;
     // Enters the time callback unless one is pending; false when none could be.
     bool ScheduleTimeCallback() noexcept;
     void CancelTimeCallback() noexcept;
 
+    // The engine's timer thread opens, writes, pauses, resumes and resets
+    // the device; the system thread (the host's) runs the time callback and
+    // reads the time.  Both hold the engine's lock, but the callback gives it
+    // up around its report, so the fields they share are guarded or atomic.
+    std::mutex lock_;  // guards response_, playback_ and the DSP buffer
     core::ComPtr<IRMAAudioDeviceResponse> response_;
+    core::PlaybackRef playback_;
+    // The DSP hook runs here, with room for twice the block, so a hook that
+    // returns more samples than it was given stays inside memory we own.
+    std::unique_ptr<char[]> dspBuffer_;
+    int dspCapacity_ = 0;
+
     std::atomic<std::uint32_t> volume_{0};   // a 16-bit volume kept in a 32-bit word
     std::atomic<std::int32_t> paused_{0};
     std::atomic<std::int32_t> opened_{0};
@@ -82,18 +96,9 @@ private:
     std::atomic<ULONG32> callbackHandle_{0};
     std::atomic<std::int32_t> firstWrite_{0};
     std::atomic<ULONG32> granularityMs_{100};
-
-    // Guards response_ between Close and a time callback firing on the
-    // scheduler's thread.
-    std::mutex responseLock_;
     // Last output time read while the output was open; reported once Stop
-    // has begun closing it.
+    // has closed it.
     std::atomic<ULONG32> lastOutputTimeMs_{0};
-    // The DSP hook runs here, with room for twice the block, so a hook that
-    // returns more samples than it was given stays inside memory we own.
-    // Used only under the output gate's lock.
-    std::unique_ptr<char[]> dspBuffer_;
-    int dspCapacity_ = 0;
 };
 
 // A new device with a reference count of 0, or null without memory.

@@ -1,94 +1,85 @@
 #include "audio/output_gate.h"
 
-#include <atomic>
-#include <mutex>
-
-#include "core/playback_state.h"
+#include "core/trace.h"
 
 namespace audio {
 
 using core::g_module;
-using core::g_state;
 
 namespace {
 
-// Guards the output module's calls and the two fields below.
-std::mutex g_outputLock;
-std::atomic<int> g_closing{0};
-// Where the output's time restarted: 0 at Open, the target of the last Flush;
-// and the bytes the engine gave and the output was given since then.
-int g_flushedToMs = 0;
-long long g_engineBytes = 0;
-long long g_hostBytes = 0;
-
-void RestartCounts(int timeMs) {
-    g_flushedToMs = timeMs;
-    g_engineBytes = 0;
-    g_hostBytes = 0;
+void RestartCounts(core::OutputGate& gate, int timeMs) {
+    gate.flushedToMs = timeMs;
+    gate.engineBytes = 0;
+    gate.hostBytes = 0;
 }
 
 }  // namespace
 
-void CloseOutputModule() noexcept {
-    {
-        std::lock_guard<std::mutex> lock(g_outputLock);
-        g_closing = 1;
-        if (g_state.outputOpen == 1) {
-            if (g_module.outMod) g_module.outMod->Close();
-            if (g_module.SAVSADeInit) g_module.SAVSADeInit();
-            g_state.outputOpen = 0;
-        }
+bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
+    core::OutputGate& gate = playback.Gate();
+    std::unique_lock<std::timed_mutex> lock(gate.lock, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(waitMs))) {
+        core::Trace("an output call has not returned in %lu ms: the output is left as it is",
+                    static_cast<unsigned long>(waitMs));
+        return false;
     }
+    if (gate.outputOpen) {
+        if (g_module.outMod) g_module.outMod->Close();
+        if (g_module.SAVSADeInit) g_module.SAVSADeInit();
+        gate.outputOpen = false;
+    }
+    return true;
 }
 
-OutputAccess::OutputAccess() noexcept { g_outputLock.lock(); }
-
-OutputAccess::~OutputAccess() { g_outputLock.unlock(); }
-
-bool OutputAccess::open() const noexcept { return g_closing == 0; }
-
-void ReopenOutputGate() noexcept {
-    std::lock_guard<std::mutex> lock(g_outputLock);
-    g_closing = 0;
+OutputAccess::OutputAccess(core::Playback& playback) noexcept : playback_(playback), gate_(playback.Gate()) {
+    gate_.lock.lock();
 }
+
+OutputAccess::~OutputAccess() { gate_.lock.unlock(); }
+
+bool OutputAccess::open() const noexcept { return !playback_.Closed() && g_module.outMod; }
 
 bool OutputAccess::HasRoom(int bytes) const noexcept { return g_module.outMod->CanWrite() >= bytes; }
 
-void OutputAccess::RestartTime() noexcept { RestartCounts(0); }
+void OutputAccess::Opened() noexcept {
+    gate_.outputOpen = true;
+    RestartCounts(gate_, 0);
+}
 
 void OutputAccess::CountWritten(int engineBytes, int hostBytes) noexcept {
-    g_engineBytes += engineBytes;
-    g_hostBytes += hostBytes;
+    gate_.engineBytes += engineBytes;
+    gate_.hostBytes += hostBytes;
 }
 
-void FlushOutput(int timeMs) noexcept {
-    std::lock_guard<std::mutex> lock(g_outputLock);
-    if (g_closing == 0 && g_module.outMod) {
-        g_module.outMod->Flush(timeMs);
-        RestartCounts(timeMs);
-    }
+void FlushOutput(core::Playback& playback, int timeMs) noexcept {
+    OutputAccess output(playback);
+    if (!output.open()) return;
+    g_module.outMod->Flush(timeMs);
+    RestartCounts(playback.Gate(), timeMs);
 }
 
-void DiscardBufferedOutput() noexcept {
-    std::lock_guard<std::mutex> lock(g_outputLock);
-    if (g_closing != 0 || !g_module.outMod) return;
+void DiscardBufferedOutput(core::Playback& playback) noexcept {
+    OutputAccess output(playback);
+    if (!output.open()) return;
     const int now = g_module.outMod->GetOutputTime();
     g_module.outMod->Flush(now);
-    RestartCounts(now);
+    RestartCounts(playback.Gate(), now);
 }
 
-unsigned long OutputTimeSinceFlush(unsigned long whenClosed) noexcept {
-    std::lock_guard<std::mutex> lock(g_outputLock);
-    if (g_closing != 0 || !g_module.outMod) return whenClosed;
-    long long played = g_module.outMod->GetOutputTime() - g_flushedToMs;
+unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenClosed) noexcept {
+    OutputAccess output(playback);
+    if (!output.open()) return whenClosed;
+    const core::OutputGate& gate = playback.Gate();
+    long long played = g_module.outMod->GetOutputTime() - gate.flushedToMs;
     if (played <= 0) return 0;
-    if (g_hostBytes > 0 && g_hostBytes != g_engineBytes) played = played * g_engineBytes / g_hostBytes;
+    if (gate.hostBytes > 0 && gate.hostBytes != gate.engineBytes) played = played * gate.engineBytes / gate.hostBytes;
     return static_cast<unsigned long>(played);
 }
 
-Playout ProbePlayout() noexcept {
-    std::lock_guard<std::mutex> lock(g_outputLock);
-    if (g_closing != 0 || !g_module.outMod) return Playout::Closed;
+Playout ProbePlayout(core::Playback& playback) noexcept {
+    OutputAccess output(playback);
+    if (!output.open()) return Playout::Closed;
     g_module.outMod->CanWrite();
     return g_module.outMod->IsPlaying() ? Playout::Playing : Playout::Done;
 }

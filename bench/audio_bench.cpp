@@ -12,7 +12,7 @@
 
 #include "audio/audio_device.h"
 #include "audio/output_gate.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "bench/bench_report.h"
 #include "support/test_support.h"
 
@@ -122,8 +122,9 @@ void BenchBridge(const char* name, bool dsp) {
     auto* device = new audio::AudioDevice(&player);
     device->AddRef();
     rma::AudioFormat format{kChannels, kBits, kRate, kBlockBytes, 0};
-    // As Play does: the earlier figures' Stops have closed the output gate.
-    audio::ReopenOutputGate();
+    // As Play does: a playback of its own, which the device opens for.
+    auto playback = std::make_shared<core::Playback>("bench.rm", "file:bench.rm", true);
+    core::InstallPlayback(playback);
     if (device->Open(&format, &response) != 0) std::fprintf(stderr, "%s: the device did not open\n", name);
 
     Buffer buffer;
@@ -145,8 +146,9 @@ void BenchBridge(const char* name, bool dsp) {
     }
     device->Close(TRUE);
     device->Release();
-    audio::CloseOutputModule();
-    SetPlaybackState(StateIdle);
+    playback->Close();
+    audio::CloseOutputModule(*playback, 1000);
+    core::TakePlayback();
     g_module = saved;
     Report(name, ratios);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "plugin/host_ops.h"
 #include "bench/bench_report.h"
 #include "support/test_support.h"
@@ -74,7 +74,7 @@ void BenchTrackChange(const std::string& wav) {
     for (int i = 0; i < kRounds; ++i) {
         const int stopsBefore = host.counts.stopCalls.load();
         const double start = NowMs();
-        PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
+        CurrentPlayback()->Post(CmdStreamEnded, 0);
         PumpUntil([&] { return host.counts.stopCalls.load() > stopsBefore; }, 20000);
         Play(wav);
         samples.push_back(NowMs() - start);

@@ -307,14 +307,21 @@ using CreateEngineFn = HRESULT32(STDMETHODCALLTYPE*)(IRMAClientEngine** engine);
 using CloseEngineFn = HRESULT32(STDMETHODCALLTYPE*)(IRMAClientEngine* engine);
 
 // The id each interface answers to, for objects that list their interfaces
-// as template arguments.
-template <class Interface> inline constexpr const GUID& InterfaceId = IID_Unknown;
-template <> inline constexpr const GUID& InterfaceId<IRMACallback> = IID_IRMACallback;
-template <> inline constexpr const GUID& InterfaceId<IRMAInterruptSafe> = IID_IRMAInterruptSafe;
-template <> inline constexpr const GUID& InterfaceId<IRMAAudioDevice> = IID_IRMAAudioDevice;
-template <> inline constexpr const GUID& InterfaceId<IRMAErrorSink> = IID_IRMAErrorSink;
-template <> inline constexpr const GUID& InterfaceId<IRMAClientAdviseSink> = IID_IRMAClientAdviseSink;
-template <> inline constexpr const GUID& InterfaceId<IRMASiteSupplier> = IID_IRMASiteSupplier;
-template <> inline constexpr const GUID& InterfaceId<IRMAAuthenticationManager> = IID_IRMAAuthenticationManager;
+// as template arguments.  An interface without its id here does not
+// compile: it would otherwise answer to IUnknown's id alone.
+template <class Interface> struct InterfaceIdOf;
+template <class Interface> inline constexpr const GUID& InterfaceId = InterfaceIdOf<Interface>::value;
+#define RMA_INTERFACE_ID(Interface, id) \
+    template <> struct InterfaceIdOf<Interface> { static constexpr const GUID& value = id; }
+RMA_INTERFACE_ID(IUnknown, IID_Unknown);
+RMA_INTERFACE_ID(IRMACallback, IID_IRMACallback);
+RMA_INTERFACE_ID(IRMAInterruptSafe, IID_IRMAInterruptSafe);
+RMA_INTERFACE_ID(IRMAAudioDevice, IID_IRMAAudioDevice);
+RMA_INTERFACE_ID(IRMAErrorSink, IID_IRMAErrorSink);
+RMA_INTERFACE_ID(IRMAClientAdviseSink, IID_IRMAClientAdviseSink);
+RMA_INTERFACE_ID(IRMASiteSupplier, IID_IRMASiteSupplier);
+RMA_INTERFACE_ID(IRMAAuthenticationManager, IID_IRMAAuthenticationManager);
+
+#undef RMA_INTERFACE_ID
 
 }  // namespace rma

@@ -45,6 +45,8 @@ private:
 };
 
 using UniqueKey = UniqueAny<HKEY, &RegCloseKey>;
+// Threads, processes and events: null when none.
+using UniqueHandle = UniqueAny<HANDLE, &CloseHandle>;
 using UniqueFile = UniqueAny<HANDLE, &CloseHandle, -1>;
 using UniqueModule = UniqueAny<HMODULE, &FreeLibrary>;
 

@@ -17,7 +17,7 @@
 #include <cwchar>
 #include <string>
 
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "support/test_support.h"
 
 using core::g_module;

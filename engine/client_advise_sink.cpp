@@ -5,7 +5,7 @@
 #include <new>
 
 #include "audio/output_gate.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "core/trace.h"
 #include "ui/status_window.h"
 
@@ -33,9 +33,10 @@ ClientAdviseSink::ClientAdviseSink(rma::IRMAPlayer* player) noexcept : player_(p
 }
 
 HRESULT ClientAdviseSink::OnPosLength(ULONG32 positionMs, ULONG32 lengthMs) noexcept {
-    g_state.lengthMs = static_cast<std::int32_t>(lengthMs);
-    g_state.positionMs = static_cast<std::int32_t>(positionMs);
-    ui::HideStatusWindow();
+    if (const PlaybackRef playback = CurrentPlayback()) {
+        playback->SetPosLength(static_cast<std::int32_t>(positionMs), static_cast<std::int32_t>(lengthMs));
+        ui::HideStatusWindow(playback);
+    }
     return kOk;
 }
 
@@ -46,42 +47,41 @@ HRESULT ClientAdviseSink::OnPresentationClosed() noexcept { return kOk; }
 HRESULT ClientAdviseSink::OnStatisticsChanged() noexcept { return kOk; }
 
 HRESULT ClientAdviseSink::OnPreSeek(ULONG32, ULONG32 newTimeMs) noexcept {
-    const std::uint32_t generation = CurrentGeneration();
-    audio::FlushOutput(static_cast<int>(newTimeMs));
-    if (!SetSeekStateFor(generation, StateSeeking)) Trace("OnPreSeek after the playback ended: state left alone");
+    const PlaybackRef playback = CurrentPlayback();
+    if (!playback) return kOk;
+    audio::FlushOutput(*playback, static_cast<int>(newTimeMs));
+    if (!playback->SetSeekState(StateSeeking)) Trace("OnPreSeek after the playback ended: state left alone");
     return kOk;
 }
 
 HRESULT ClientAdviseSink::OnPostSeek(ULONG32, ULONG32) noexcept {
-    const std::uint32_t generation = CurrentGeneration();
-    if (!SetSeekStateFor(generation, StatePlaying)) Trace("OnPostSeek after the playback ended: state left alone");
+    const PlaybackRef playback = CurrentPlayback();
+    if (!playback || !playback->SetSeekState(StatePlaying)) Trace("OnPostSeek after the playback ended: state left alone");
     return kOk;
 }
 
 HRESULT ClientAdviseSink::OnStop() noexcept {
-    const std::uint32_t generation = CurrentGeneration();
+    const PlaybackRef playback = CurrentPlayback();
     // Only a presentation that the current playback began, and has not
-    // itself stopped, can end: an OnStop that answers our own stop, or
-    // comes from a playback already stopped, is dropped.
-    const PlaybackState state = GetPlaybackState();
-    if (!PlayerBegunFor(generation) || state == StateIdle) {
+    // itself stopped, can end: an OnStop that answers the thread's own
+    // stop, or comes from a playback already stopped, is dropped.
+    const PlaybackState state = playback ? playback->State() : StateIdle;
+    if (!playback || !playback->PresentationIsOurs() || state == StateIdle) {
         Trace("OnStop not for the current playback: ignored");
+    } else if (state == StatePlaying || IsSeekPending(state)) {
+        // The end of the presentation, also when a seek was still pending:
+        // the host hears of it as the end of the file.
+        playback->Post(CmdStreamEnded, 0);
+    } else if (state == StateFailed) {
+        // Whoever failed the playback tells the host to stop, once its box
+        // has been answered.
+        playback->Post(CmdStop, 0);
     } else {
-        if (state == StatePlaying || IsSeekPending(state)) {
-            // The end of the presentation, also when a seek was still
-            // pending: the host hears of it as the end of the file.
-            PostPlayerCommand(generation, CmdStreamEnded, 0);
-        } else if (state == StateFailed) {
-            // Whoever failed the playback tells the host to stop, once its
-            // box has been answered.
-            PostPlayerCommand(generation, CmdStop, 0);
-        } else {
-            if (state != StateOpened) FailPlayback(generation);
-            PostPlayerCommand(generation, CmdStop, 0);
-            PostToHostFor(generation, WM_COMMAND, winamp::kStopCommand);
-        }
+        if (state != StateOpened) playback->Fail();
+        playback->Post(CmdStop, 0);
+        playback->PostToHost(WM_COMMAND, winamp::kStopCommand);
     }
-    ui::HideStatusWindow();
+    if (playback) ui::HideStatusWindow(playback);
     return kOk;
 }
 
@@ -93,7 +93,7 @@ HRESULT ClientAdviseSink::OnBuffering(ULONG32, UINT16 percentComplete) noexcept 
     if (percentComplete < 100) {
         char caption[kCaptionCapacity];
         std::snprintf(caption, sizeof caption, "Buffering %d%%", static_cast<int>(percentComplete));
-        ui::ShowStatusText(caption);
+        ui::ShowStatusText(CurrentPlayback(), caption);
     }
     return kOk;
 }
@@ -105,7 +105,7 @@ HRESULT ClientAdviseSink::OnContacting(const char* hostName) noexcept {
         std::snprintf(caption, sizeof caption, "%s", hostName);
     else
         std::snprintf(caption, sizeof caption, "Contacting %s", hostName);
-    ui::ShowStatusText(caption);
+    ui::ShowStatusText(CurrentPlayback(), caption);
     return kOk;
 }
 

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "audio/audio_device.h"
-#include "core/playback_state.h"
+#include "core/host_module.h"
 #include "core/trace.h"
 #include "engine/client_context.h"
 #include "ui/browser.h"
@@ -66,7 +66,7 @@ bool EngineLibraryName(char (&name)[MAX_PATH]) {
 }
 
 void WarnEngineMissing() {
-    const bool korean = core::g_state.koreanLocale == 1;
+    const bool korean = core::g_koreanLocale;
     const int answer = MessageBoxA(core::g_module.hMainWindow, korean ? kMissingEngineTextKorean : kMissingEngineText,
                                    korean ? kMissingEngineCaptionKorean : kMissingEngineCaption,
                                    MB_OKCANCEL | MB_ICONWARNING);

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "core/trace.h"
 #include "engine/result_codes.h"
 
@@ -12,16 +12,16 @@ HRESULT ErrorSink::ErrorOccurred(rma::UINT8, rma::ULONG32 code, rma::ULONG32, co
                                  const char*) noexcept {
     char message[kErrorMessageCapacity];
     FormatErrorMessage(code, userString, message);
-    const std::uint32_t generation = core::CurrentGeneration();
+    const core::PlaybackRef playback = core::CurrentPlayback();
     // Failed at once, so that the end the engine reports next is not taken
     // for the end of the file; the box comes from the playback thread.
-    if (!core::FailPlayback(generation)) {
+    if (!playback || !playback->Fail()) {
         core::Trace("error 0x%08lX reported after its playback ended", static_cast<unsigned long>(code));
         return rma::kOk;
     }
     // The user hears of a failed playback once: the engine's report of a
     // failure the plug-in has told of already (a refused output) adds nothing.
-    if (!core::QueueFailureBox(generation, message, "Error"))
+    if (!playback->QueueFailureBox(message, "Error"))
         core::Trace("error 0x%08lX after its playback failed: no second box", static_cast<unsigned long>(code));
     return rma::kOk;
 }

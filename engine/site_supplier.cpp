@@ -2,17 +2,15 @@
 
 #include <new>
 
-#include "core/playback_state.h"
 #include "core/trace.h"
+#include "ui/ui_thread.h"
 
 namespace engine {
 
 using namespace rma;
 using core::ComPtr;
 using core::g_module;
-using core::g_state;
-
-std::atomic<IRMASiteWindowed*> g_videoSite{nullptr};
+using core::PlaybackRef;
 
 namespace {
 
@@ -53,31 +51,43 @@ SiteSupplier::~SiteSupplier() {
 HRESULT SiteSupplier::SitesNeeded(UINT32 requestId, IRMAValues* siteProperties) noexcept {
     if (!siteProperties) return kInvalidArg;
     if (!classFactory_ || !siteManager_) return kFail;
-    const std::uint32_t generation = core::CurrentGeneration();
 
     ComPtr<IRMASiteWindowed> windowed;
     HRESULT result = classFactory_->CreateInstance(CLSID_IRMASiteWindowed, windowed.put_void());
     if (result == kOk && !windowed) result = kFail;
     if (result == kOk) result = OpenSite(requestId, siteProperties, windowed.get());
+    if (result != kOk) return result;
 
-    // The newest site is the one Stop destroys; a failed one is not kept, and
-    // an older one stays reachable through the table until SitesNotNeeded.
-    IRMASiteWindowed* site = result == kOk ? windowed.detach() : nullptr;
-    IRMASiteWindowed* older = g_videoSite.exchange(site);
-    if (older) older->Release();
-    // Published first, checked after: a Stop that began meanwhile (it
-    // starts a new generation before it destroys the site) either finds the
-    // site published, or is seen here and the site goes at once.  Whoever
-    // takes it out of the shared field destroys it.
-    if (site && !core::IsCurrentGeneration(generation)) {
-        core::Trace("video site created after its playback stopped: destroyed");
-        IRMASiteWindowed* expected = site;
-        if (g_videoSite.compare_exchange_strong(expected, nullptr)) {
-            site->Destroy();
-            site->Release();
-        }
+    // The window is made on the host's thread; from another thread the
+    // request is posted there, and the engine has its site at once.
+    PlaybackRef playback = core::CurrentPlayback();
+    if (ui::OnUiThread()) return ShowSite(playback, std::move(windowed));
+    ui::RunOnUiThread([playback, windowed] { ShowSite(playback, windowed); });
+    return kOk;
+}
+
+HRESULT SiteSupplier::ShowSite(const PlaybackRef& playback, ComPtr<IRMASiteWindowed> windowed) noexcept {
+    // A site asked for while Stop runs, or after it, gets no window: its
+    // playback is over, and the engine gives the site up later.
+    if (!playback || playback->Closed()) {
+        core::Trace("video site asked for after its playback stopped: no window");
+        return kOk;
     }
-    return result;
+    const HRESULT result = windowed->Create(g_module.hMainWindow, kVideoWindowStyle);
+    if (result != kOk) return result;
+    const WindowRecord* record = windowed->GetWindow();
+    HWND window = record ? static_cast<HWND>(record->window) : nullptr;
+    SetWindowTextA(window, "Video Window");
+    // The newest site is the one Stop destroys; an older one stays
+    // reachable through the table until SitesNotNeeded.  A playback closed
+    // meanwhile hands the site back.
+    IRMASiteWindowed* site = windowed.get();
+    ComPtr<IRMASiteWindowed> back = playback->AdoptVideoSite(std::move(windowed), window);
+    if (back.get() == site) {
+        core::Trace("video site created after its playback stopped: destroyed");
+        back->Destroy();
+    }
+    return kOk;
 }
 
 HRESULT SiteSupplier::OpenSite(UINT32 requestId, IRMAValues* request,
@@ -105,17 +115,8 @@ HRESULT SiteSupplier::OpenSite(UINT32 requestId, IRMAValues* request,
         RetireSite(replaced);
     }
 
-    HWND host = g_module.hMainWindow;
     RECT hostRect;
-    if (GetWindowRect(host, &hostRect)) site->SetPosition(Point{hostRect.right, hostRect.top});
-
-    result = windowed->Create(host, kVideoWindowStyle);
-    if (result != kOk) return result;
-
-    const WindowRecord* record = windowed->GetWindow();
-    HWND window = record ? static_cast<HWND>(record->window) : nullptr;
-    g_state.videoWindow = window;
-    SetWindowTextA(window, "Video Window");
+    if (GetWindowRect(g_module.hMainWindow, &hostRect)) site->SetPosition(Point{hostRect.right, hostRect.top});
     return kOk;
 }
 
@@ -133,9 +134,11 @@ void SiteSupplier::RetireSite(IRMASite* site) noexcept {
     if (site->QueryInterface(IID_IRMASiteWindowed, windowed.put_void()) == kOk && windowed) {
         // Stop destroys the video site's window at once; the engine gives the
         // site up only later (at the next URL, or when the player closes),
-        // and a window is destroyed once.
-        const WindowRecord* record = windowed->GetWindow();
-        if (record && record->window) windowed->Destroy();
+        // and a window is destroyed once, by the thread that made it.
+        ui::RunOnUiThread([windowed] {
+            const WindowRecord* record = windowed->GetWindow();
+            if (record && record->window) windowed->Destroy();
+        });
     }
     site->Release();
 }
@@ -144,11 +147,9 @@ rma::IRMASiteSupplier* NewSiteSupplier(rma::IRMAPlayer* player) noexcept {
     return new (std::nothrow) SiteSupplier(player);
 }
 
-void DestroyVideoSite() noexcept {
-    IRMASiteWindowed* site = g_videoSite.exchange(nullptr);
-    if (!site) return;
-    site->Destroy();
-    site->Release();
+void DestroyVideoSite(core::Playback& playback) noexcept {
+    ComPtr<IRMASiteWindowed> site = playback.TakeVideoSite();
+    if (site) ui::RunOnUiThread([site] { site->Destroy(); });
 }
 
 }  // namespace engine

@@ -3,10 +3,9 @@
 // top-level "Video Window" owned by the host window, at its top-right corner.
 #pragma once
 
-#include <atomic>
-
 #include "core/com_object.h"
 #include "core/com_ptr.h"
+#include "core/playback.h"
 #include "engine/site_table.h"
 
 namespace engine {
@@ -31,6 +30,9 @@ public:
 private:
     // Steps after the site exists; the caller keeps or drops the site.
     HRESULT OpenSite(UINT32 requestId, IRMAValues* request, IRMASiteWindowed* windowed) noexcept;
+    // Makes the site's window, on the host's thread, for `playback`, which
+    // keeps it for its Stop.  None for a playback that is closed or gone.
+    static HRESULT ShowSite(const core::PlaybackRef& playback, core::ComPtr<IRMASiteWindowed> windowed) noexcept;
     // Unregisters a recorded site, destroys its window and drops the table's reference.
     void RetireSite(IRMASite* site) noexcept;
 
@@ -43,10 +45,8 @@ private:
 // A new supplier with a reference count of 0, or null without memory.
 rma::IRMASiteSupplier* NewSiteSupplier(rma::IRMAPlayer* player) noexcept;
 
-// The newest video site, held (one reference) for Stop to destroy.
-extern std::atomic<rma::IRMASiteWindowed*> g_videoSite;
-
-// Destroys the video site that the latest SitesNeeded created, if any.
-void DestroyVideoSite() noexcept;
+// Stop's: destroys the newest video site of `playback`, if any, on the
+// host's thread.
+void DestroyVideoSite(core::Playback& playback) noexcept;
 
 }  // namespace engine

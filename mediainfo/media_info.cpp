@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "core/unique_any.h"
 #include "mediainfo/media_header.h"
 
@@ -36,11 +36,13 @@ private:
 
 void ReadMediaInfo(const char* file, char* title, int* lengthMs) noexcept {
     const char* name = file;
+    core::PlaybackRef playing;
     if (!name || !*name) {
         // The playing entry: its length is the one playback reports.
-        if (lengthMs) *lengthMs = core::g_state.lengthMs.load();
+        playing = core::CurrentPlayback();
+        if (lengthMs) *lengthMs = playing ? playing->LengthMs() : 0;
         lengthMs = nullptr;
-        name = core::g_state.path;
+        name = playing ? playing->Path() : "";
     }
     if (title) CopyDefaultTitle(name, title);
     if (lengthMs) *lengthMs = kDefaultLengthMs;

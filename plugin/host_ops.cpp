@@ -4,40 +4,40 @@
 #include <memory>
 #include <new>
 
-#include "audio/output_gate.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "core/trace.h"
 #include "engine/engine_link.h"
-#include "engine/site_supplier.h"
 #include "plugin/file_types.h"
 #include "plugin/playback_control.h"
 #include "plugin/playback_thread.h"
-#include "ui/status_window.h"
+#include "ui/ui_thread.h"
 
 namespace plugin {
 namespace {
 
 using namespace core;
 
-bool PlaybackThreadRunning() {
-    const HANDLE thread = g_threadHandle.load();
-    return thread != INVALID_HANDLE_VALUE && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
-}
-
 bool HasPlayer() {
     const engine::EngineLink* link = engine::CurrentLink();
     return link && link->Player();
+}
+
+bool StillStarting(Playback& playback) { return !playback.Closed() && IsStarting(playback.State()); }
+
+// Until the thread has handed every seek asked for to the engine, or has
+// ended, or a Stop took the playback.
+bool SeekNotHanded(Playback& playback) {
+    return !playback.Closed() && playback.State() != StateIdle && playback.SeekOutstanding() &&
+           PlaybackThreadRunning(playback);
 }
 
 }  // namespace
 
 void Init() noexcept {
     char country[8] = {};
-    g_state.koreanLocale = 0;
-    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SABBREVCTRYNAME, country, sizeof(country)) &&
-        std::strcmp(country, "KOR") == 0) {
-        g_state.koreanLocale = 1;
-    }
+    g_koreanLocale = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SABBREVCTRYNAME, country, sizeof(country)) &&
+                     std::strcmp(country, "KOR") == 0;
+    ui::CreateUiWindow();
 }
 
 void Quit() noexcept {
@@ -53,109 +53,102 @@ void Quit() noexcept {
         DispatchMessageA(&msg);
     }
     if (quitSeen) PostQuitMessage(quitCode);
-    StopPlaybackThread();
+    // The playback's box is answered first: Quit never waits for the user.
+    EndPlayback(TakePlayback(), true);
     // The engine's library must not go while one of its threads is still in
-    // the plug-in's code, in a box above all.
+    // the plug-in's code.
     WaitForEngineCallsToLeave();
     engine::UnloadEngine();
-    ui::DestroyStatusWindow();
+    ui::DestroyUiWindow();
 }
 
 int Play(const char* path) noexcept {
     if (engine::LoadEngine() != 0) return 1;
-    if (GetPlaybackState() != StateIdle) {
-        Trace("Play refused: a playback is still in state %d", static_cast<int>(GetPlaybackState()));
+    if (const PlaybackRef current = CurrentPlayback(); current && current->State() != StateIdle) {
+        Trace("Play refused: a playback is still in state %d", static_cast<int>(current->State()));
         return 1;
     }
     // A path that does not fit, as a path or as the URL made of it, is
     // refused whole: a cut one would play another file.
-    std::unique_ptr<PlaybackParams> params(new (std::nothrow) PlaybackParams{});
-    if (!params || !path || std::strlen(path) >= sizeof(g_state.path) ||
-        !FormPlaybackUrl(path, params->url, sizeof(params->url), &params->quietStatus)) {
+    char url[MAX_PATH];
+    int quiet = 0;
+    if (!path || std::strlen(path) >= kPathCapacity || !FormPlaybackUrl(path, url, sizeof(url), &quiet)) {
         Trace("Play refused: no path, or one too long to play");
         return 1;
     }
-    // A thread that ended by itself (the end of the last presentation) is
+    // A playback that ended by itself (the end of the last presentation) is
     // still held until now.
-    StopPlaybackThread();
+    EndPlayback(TakePlayback(), false);
 
-    std::strcpy(g_state.path, path);
-    g_state.paused.store(0);
-    const std::uint32_t generation = NewGeneration();
-    params->generation = generation;
-    audio::ReopenOutputGate();
-    SetPlaybackStateFor(generation, StateStarting);
-    g_state.positionMs.store(0);
-    g_state.lengthMs.store(0);
-
-    // Started suspended so that its handle and id are known before anything
-    // the thread sets off can post a command to it.
-    DWORD threadId = 0;
-    const HANDLE thread = CreateThread(nullptr, 0, PlaybackThread, params.get(), CREATE_SUSPENDED, &threadId);
-    if (!thread) {
-        SetPlaybackStateFor(generation, StateIdle);
+    PlaybackRef playback;
+    std::unique_ptr<PlaybackRef> forThread;
+    try {
+        playback = std::make_shared<Playback>(path, url, quiet != 0);
+        forThread = std::make_unique<PlaybackRef>(playback);
+    } catch (...) {
         return 1;
     }
-    params.release();  // the thread's now
-    PublishPlaybackThread(generation, thread, threadId);
-    ResumeThread(thread);
+    DWORD threadId = 0;
+    UniqueHandle thread(CreateThread(nullptr, 0, PlaybackThread, forThread.get(), CREATE_SUSPENDED, &threadId));
+    if (!thread) return 1;
+    forThread.release();  // the thread's now
+    playback->thread = std::move(thread);
+    playback->threadId = threadId;
+    InstallPlayback(playback);
+    ResumeThread(playback->thread.get());
 
-    PumpMessagesWhile(IsStarting);
-    const PlaybackState state = GetPlaybackState();
-    return (state == StateOpened || state == StatePlaying) ? 0 : 1;
+    PumpMessagesWhile(*playback, StillStarting);
+    const PlaybackState state = playback->State();
+    return !playback->Closed() && (state == StateOpened || state == StatePlaying) ? 0 : 1;
 }
 
 void Pause() noexcept {
-    if (g_state.paused.load() == 1 || !HasPlayer()) return;
-    g_state.paused.store(1);
+    const PlaybackRef playback = CurrentPlayback();
+    if (!playback || playback->paused || !HasPlayer()) return;
+    playback->paused = true;
     engine::CurrentLink()->PausePlayer();
     g_module.outMod->Pause(1);
 }
 
 void UnPause() noexcept {
-    if (g_state.paused.load() == 0 || !HasPlayer()) return;
-    g_state.paused.store(0);
+    const PlaybackRef playback = CurrentPlayback();
+    if (!playback || !playback->paused || !HasPlayer()) return;
+    playback->paused = false;
     engine::CurrentLink()->ResumePlayer();
     g_module.outMod->Pause(0);
 }
 
-int IsPaused() noexcept { return g_state.paused.load(); }
-
-void Stop() noexcept {
-    // Everything the stopped playback set off is stale from here on.
-    NewGeneration();
-    audio::CloseOutputModule();
-    engine::DestroyVideoSite();
-    ui::DestroyStatusWindow();
-    StopPlaybackThread();
-    // An end of file the stopped playback posted before this Stop began, and
-    // the host has not read yet, is taken back: the user stopped, and the
-    // host must not go on to the next track.
-    MSG msg;
-    while (g_module.hMainWindow &&
-           PeekMessageA(&msg, g_module.hMainWindow, winamp::kEndOfFileMessage, winamp::kEndOfFileMessage, PM_REMOVE))
-        Trace("end of file of the stopped playback taken back");
-    SetPlaybackState(StateIdle);
+int IsPaused() noexcept {
+    const PlaybackRef playback = CurrentPlayback();
+    return playback && playback->paused ? 1 : 0;
 }
 
-int GetLength() noexcept { return g_state.lengthMs.load(); }
-int GetOutputTime() noexcept { return g_state.positionMs.load(); }
+// Only the playback Stop takes from the slot is touched: a Play that runs
+// inside Stop's wait (a message another thread sends) keeps its own.
+void Stop() noexcept { EndPlayback(TakePlayback(), false); }
+
+int GetLength() noexcept {
+    const PlaybackRef playback = CurrentPlayback();
+    return playback ? playback->LengthMs() : 0;
+}
+
+int GetOutputTime() noexcept {
+    const PlaybackRef playback = CurrentPlayback();
+    return playback ? playback->PositionMs() : 0;
+}
 
 void SetOutputTime(int timeMs) noexcept {
+    const PlaybackRef playback = CurrentPlayback();
     // Without a running thread nobody would carry the seek out, and the wait
     // below would never end.
-    if (!PlaybackThreadRunning()) return;
+    // A failed playback stays failed until the host's Stop.
+    if (!playback || !PlaybackThreadRunning(*playback) || playback->State() == StateFailed) return;
     // The state goes first: an engine that seeks at once must not be
     // overtaken by this write.
-    const std::uint32_t generation = CurrentGeneration();
-    AskSeek();
-    SetPlaybackStateFor(generation, StateSeekRequested);
-    PostPlayerCommand(generation, CmdSeek, timeMs);
-    // Until the thread has handed this seek to the engine, or has ended, or
-    // a Stop meanwhile took it.
-    PumpMessagesWhile([](PlaybackState state) {
-        return state != StateIdle && SeekOutstanding() && PlaybackThreadRunning();
-    });
+    playback->AskSeek();
+    playback->SetState(StateSeekRequested);
+    playback->Post(CmdSeek, timeMs);
+    PumpMessagesWhile(*playback, SeekNotHanded);
 }
 
 void SetVolume(int volume) noexcept { g_module.outMod->SetVolume(volume); }

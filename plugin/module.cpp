@@ -1,7 +1,7 @@
 // The DLL's face: its entry point and its one export.
 #include <windows.h>
 
-#include "core/playback_state.h"
+#include "core/host_module.h"
 
 namespace plugin {
 

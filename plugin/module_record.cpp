@@ -1,4 +1,4 @@
-#include "core/playback_state.h"
+#include "core/host_module.h"
 #include "mediainfo/media_info.h"
 #include "plugin/host_ops.h"
 #include "ui/about_box.h"
@@ -22,6 +22,8 @@ static_assert(sizeof(kFileExtensions) == 87, "the file-type list is 87 bytes");
 }  // namespace plugin
 
 using namespace plugin;
+
+bool core::g_koreanLocale = false;
 
 // The one module record.  The host writes its handles, callbacks and output
 // module into the zero fields before it calls Init.

@@ -1,11 +1,16 @@
 #include "plugin/playback_control.h"
 
+#include "audio/output_gate.h"
 #include "core/trace.h"
+#include "engine/site_supplier.h"
+#include "ui/status_window.h"
 
 namespace plugin {
 namespace {
 
 constexpr DWORD kThreadStopTimeoutMs = 5000;
+// An output call that has not returned by then is taken for hung.
+constexpr DWORD kOutputWaitMs = 2000;
 constexpr DWORD kEngineCallsTimeoutMs = 10000;
 
 bool ThreadHasEnded(HANDLE thread) {
@@ -13,27 +18,28 @@ bool ThreadHasEnded(HANDLE thread) {
 }
 
 // Serves the messages other threads send to this one, leaving its posted
-// messages where they are: a message box on an engine thread that the host
-// window owns needs the host thread to answer it.
+// messages where they are: the box on the playback thread, owned by the
+// host window, needs the host thread to answer it.
 void ServeSentMessages() {
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
-// Waits for `thread` to end for at most `timeoutMs`, serving sent messages.
-// Time during which one of the plug-in's boxes is up does not count: the
-// thread is waiting for the user, not hung.
-bool WaitServingSentMessages(HANDLE thread, DWORD timeoutMs) {
+// Waits for the playback's thread for at most `timeoutMs`, serving sent
+// messages.  Time while its box is up does not count unless `quitting`,
+// which answers the box instead.
+bool WaitForThread(core::Playback& playback, DWORD timeoutMs, bool quitting) {
+    HANDLE thread = playback.thread.get();
     DWORD waited = 0;
     DWORD last = GetTickCount();
     for (;;) {
-        const DWORD result =
-            MsgWaitForMultipleObjects(1, &thread, FALSE, timeoutMs - waited > 50 ? 50 : timeoutMs - waited,
-                                      QS_SENDMESSAGE);
+        if (quitting) playback.CloseBoxes();
+        const DWORD left = timeoutMs - waited;
+        const DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, left > 50 ? 50 : left, QS_SENDMESSAGE);
         if (result == WAIT_OBJECT_0) return true;
         ServeSentMessages();
         const DWORD now = GetTickCount();
-        if (core::PlaybackBoxesShowing() == 0) waited += now - last;
+        if (quitting || !playback.BoxShowing()) waited += now - last;
         last = now;
         if (waited >= timeoutMs) return ThreadHasEnded(thread);
     }
@@ -41,13 +47,13 @@ bool WaitServingSentMessages(HANDLE thread, DWORD timeoutMs) {
 
 }  // namespace
 
-bool PumpMessagesWhile(bool (*keepWaiting)(core::PlaybackState)) noexcept {
-    // Announce the wait before the first look at the state, so that a change
-    // between the look and GetMessage still wakes us.
-    const DWORD previousWaiter = core::ExchangeStateWaiter(GetCurrentThreadId());
+bool PumpMessagesWhile(core::Playback& playback, bool (*keepWaiting)(core::Playback&)) noexcept {
+    // Announce the wait before the first look, so that a change between the
+    // look and GetMessage still wakes us.
+    const DWORD previousWaiter = playback.ExchangeWaiter(GetCurrentThreadId());
     bool quitSeen = false;
     MSG msg;
-    while (keepWaiting(core::GetPlaybackState())) {
+    while (keepWaiting(playback)) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0) {
             // Leave the quit for the host's own loop.
@@ -58,32 +64,46 @@ bool PumpMessagesWhile(bool (*keepWaiting)(core::PlaybackState)) noexcept {
         if (got == -1) break;
         DispatchMessageA(&msg);
     }
-    core::ExchangeStateWaiter(previousWaiter);
+    playback.ExchangeWaiter(previousWaiter);
     return !quitSeen;
 }
 
-void StopPlaybackThread() noexcept {
-    const core::PlaybackThreadRef thread = core::TakePlaybackThread();
-    if (thread.handle == INVALID_HANDLE_VALUE) return;
-    // A thread that ended by itself (the end of every presentation) needs
-    // neither the command nor the wait.
-    if (!ThreadHasEnded(thread.handle)) {
-        core::PostPlayerCommandTo(thread, core::CmdStop, 0);
-        if (!WaitServingSentMessages(thread.handle, kThreadStopTimeoutMs)) {
-            MessageBoxA(core::g_module.hMainWindow, "Error asking thread to die: Terminating\n", "Error", MB_OK);
-            TerminateThread(thread.handle, 0);
-        }
+bool PlaybackThreadRunning(core::Playback& playback) noexcept {
+    return playback.thread && !ThreadHasEnded(playback.thread.get());
+}
+
+void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept {
+    if (!playback) return;
+    // From here on nothing of this playback reaches the host, the output or
+    // its windows, and its thread is told to stop.
+    playback->Close();
+    if (quitting) playback->CloseBoxes();
+    audio::CloseOutputModule(*playback, kOutputWaitMs);
+    engine::DestroyVideoSite(*playback);
+    ui::DestroyStatusWindow(playback);
+    if (playback->thread && !WaitForThread(*playback, kThreadStopTimeoutMs, quitting)) {
+        MessageBoxA(core::g_module.hMainWindow, "Error asking thread to die: Terminating\n", "Error", MB_OK);
+        TerminateThread(playback->thread.get(), 0);
     }
-    core::ForgetPlayerCommands(thread.id);
-    // A thread forced to end handed nothing over: no seek waits on it.
-    core::AllSeeksHanded();
-    CloseHandle(thread.handle);
+    playback->thread.reset();
+    // An end of file the playback posted before it was closed, and the host
+    // has not read yet, is taken back: the user stopped, and the host must
+    // not go on to the next track.
+    MSG msg;
+    while (core::g_module.hMainWindow && PeekMessageA(&msg, core::g_module.hMainWindow, winamp::kEndOfFileMessage,
+                                                      winamp::kEndOfFileMessage, PM_REMOVE)) {
+        // A quit comes whatever the filter says: it stays for the host's loop.
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        core::Trace("end of file of the stopped playback taken back");
+    }
 }
 
 void WaitForEngineCallsToLeave() noexcept {
     const DWORD start = GetTickCount();
     while (core::EngineCallsInside() > 0) {
-        core::ClosePlaybackBoxes();
         if (GetTickCount() - start >= kEngineCallsTimeoutMs) {
             core::Trace("engine threads still inside the plug-in at unload: %d", core::EngineCallsInside());
             return;

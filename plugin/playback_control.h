@@ -1,23 +1,28 @@
-// The host thread's side of the playback thread: waiting for the shared
-// state to move, and ending the thread.
+// The host thread's side of a playback: waiting for it to move, and ending it.
 #pragma once
 
-#include "core/playback_state.h"
+#include "core/playback.h"
 
 namespace plugin {
 
-// Dispatches the calling thread's messages while `keepWaiting` holds for the
-// playback state.  Returns false when a quit message ended the wait (it is
+// Dispatches the calling thread's messages while `keepWaiting` holds for
+// `playback`.  Returns false when a quit message ended the wait (it is
 // posted again for the caller's own loop).
-bool PumpMessagesWhile(bool (*keepWaiting)(core::PlaybackState)) noexcept;
+bool PumpMessagesWhile(core::Playback& playback, bool (*keepWaiting)(core::Playback&)) noexcept;
 
-// Ends the playback thread and forgets it.  Waits at most 5000 ms (time
-// while one of the plug-in's boxes is up not counted), serving the messages
-// other threads send to the host thread, then forces it.
-void StopPlaybackThread() noexcept;
+// Whether the playback's thread is still running.
+bool PlaybackThreadRunning(core::Playback& playback) noexcept;
 
-// Waits until no engine thread is inside the plug-in's code, closing the
-// plug-in's boxes: the engine may be closed and its library freed only then.
+// Stop's and Quit's: closes `playback` (null: nothing), closes the output it
+// opened, destroys its video site and status caption, and ends its thread.
+// The thread gets at most 5000 ms, serving the messages other threads send
+// to the host thread, with time while the playback's box is up not counted:
+// the user is answering it.  Quit (`quitting`) answers the box instead, and
+// never waits for the user.  A thread that does not end is forced to.
+void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept;
+
+// Waits until no engine thread is inside the plug-in's code: the engine may
+// be closed and its library freed only then.
 void WaitForEngineCallsToLeave() noexcept;
 
 }  // namespace plugin

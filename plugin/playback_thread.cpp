@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "audio/output_gate.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "core/trace.h"
 #include "engine/engine_link.h"
 
@@ -16,66 +16,70 @@ constexpr DWORD kDrainLimitMs = 10000;
 constexpr DWORD kDrainPollMs = 50;
 
 // Lets the output module play out what it holds, for at most ten seconds.
-// A Stop meanwhile ends the wait at once: it has begun a new generation and
-// closed the output, and the host must not see an end of file.  Every look
-// at the output goes through the output gate.
-bool DrainOutput(std::uint32_t generation) {
+// A Stop meanwhile ends the wait at once: it has closed the playback and
+// the output, and the host must not see an end of file.  Every look at the
+// output goes through the playback's output gate.
+bool DrainOutput(Playback& playback) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < kDrainLimitMs) {
-        if (!IsCurrentGeneration(generation)) return false;
-        switch (audio::ProbePlayout()) {
+        switch (audio::ProbePlayout(playback)) {
         case audio::Playout::Closed: return false;
         case audio::Playout::Done: return true;
         case audio::Playout::Playing: break;
         }
-        Sleep(kDrainPollMs);
+        // Close sets the event: a Stop does not wait for the poll.
+        WaitForSingleObject(playback.WakeEvent(), kDrainPollMs);
     }
-    return IsCurrentGeneration(generation);
+    return !playback.Closed();
+}
+
+// Waits for the next command, dispatching whatever else comes to the
+// thread meanwhile.  False when the thread is told to quit.
+bool WaitForCommand(Playback& playback) {
+    HANDLE wake = playback.WakeEvent();
+    MsgWaitForMultipleObjects(1, &wake, FALSE, INFINITE, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) return false;
+        DispatchMessageA(&msg);
+    }
+    return true;
 }
 
 }  // namespace
 
 DWORD WINAPI PlaybackThread(void* parameter) noexcept {
-    const std::unique_ptr<PlaybackParams> params(static_cast<PlaybackParams*>(parameter));
-    const std::uint32_t generation = params->generation;
-    MSG msg;
-    // Create the message queue before anything else, so commands posted
-    // right after Play are never refused for want of one.
-    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    const std::unique_ptr<PlaybackRef> held(static_cast<PlaybackRef*>(parameter));
+    Playback& playback = **held;
+    // A playback stopped before its thread ran has nothing to open or stop.
+    if (playback.Closed()) return 0;
 
     rma::IRMAPlayer* player = engine::CurrentLink()->Player();
-    g_state.quietStatus.store(params->quietStatus);
-    const HRESULT opened = player->OpenURL(params->url);
+    const HRESULT opened = player->OpenURL(playback.Url());
     if (opened != 0) {
         TraceFailure("OpenURL", opened);
         // Nothing begins; the thread stays to show the box of the engine's
         // report of the refusal, and ends with the host's Stop.
-        SetPlaybackStateFor(generation, StateFailed);
+        playback.SetState(StateFailed);
     } else {
         // Only from Starting: an error the engine reported meanwhile stands.
-        AdvancePlaybackState(generation, StateStarting, StateOpened);
-        MarkPlayerBegun(generation);
+        playback.Advance(StateStarting, StateOpened);
+        // Marked first: the engine may report the end inside Begin.
+        playback.MarkBegun();
         TraceFailure("Begin", player->Begin());
     }
 
     for (;;) {
         int command = 0, argument = 0;
-        if (!TakePlayerCommand(&command, &argument)) {
-            // The command messages only wake the thread: the queue has the commands.
-            const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-            if (got == 0 || got == -1) break;
-            if (msg.message != PlayerCommandMessage) DispatchMessageA(&msg);
+        if (!playback.TakeCommand(&command, &argument)) {
+            if (!WaitForCommand(playback)) break;
             continue;
         }
         if (command == CmdStop) break;
         if (command == CmdStreamEnded) {
             // The output plays out what it holds first, whatever IsDone says:
             // the engine reports the end before IsDone turns true.
-            if (DrainOutput(generation)) {
-                // Only while still the current playback: the host may go on to
-                // the next track.
-                PostToHostFor(generation, winamp::kEndOfFileMessage, 0);
-            }
+            if (DrainOutput(playback)) playback.PostToHost(winamp::kEndOfFileMessage, 0);
             break;
         }
         if (command == CmdSeek) {
@@ -83,29 +87,28 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
             TraceFailure("Seek", sought);
             // A refused seek (the presentation has ended) keeps what the
             // output still has to play.
-            if (sought == 0) audio::FlushOutput(argument);
+            if (sought == 0) audio::FlushOutput(playback, argument);
             // The engine has the seek: SetOutputTime may return.  Its end
             // (OnPostSeek) comes with the engine's next time report.
-            AdvancePlaybackState(generation, StateSeekRequested, sought == 0 ? StateSeeking : StatePlaying);
-            SeekHanded();
+            playback.Advance(StateSeekRequested, sought == 0 ? StateSeeking : StatePlaying);
+            playback.SeekHanded();
         }
         if (command == CmdShowBox) {
             FailureBox box;
-            if (TakeFailureBox(generation, &box)) {
-                ShowPlaybackBox(box.text, box.caption, MB_OK | MB_ICONERROR);
+            if (playback.TakeFailureBox(&box)) {
+                playback.ShowBox(box);
                 // The host still shows a playback that has been given up:
-                // tell it to stop, only while that playback is current.
-                PostToHostFor(generation, WM_COMMAND, winamp::kStopCommand);
+                // tell it to stop, unless it has stopped meanwhile.
+                playback.PostToHost(WM_COMMAND, winamp::kStopCommand);
             }
         }
     }
-    // The engine's OnStop that answers this is ours, not the end of the presentation.
-    MarkPlayerStopping(generation);
+    // Marked first: the engine's OnStop inside Stop answers this, it is not
+    // the end of the presentation.
+    playback.MarkStopping();
     TraceFailure("Stop", player->Stop());
-    FinishPlayback(generation);
-    ForgetPlayerCommands(GetCurrentThreadId());
     // Seeks still queued will not be carried out: nobody waits for them.
-    AllSeeksHanded();
+    playback.Finish();
     return 0;
 }
 

@@ -1,21 +1,13 @@
 // The thread that carries one playback: it opens the URL in the player,
-// begins it and then serves the player commands until the playback ends.
+// begins it and then serves the playback's commands until it ends.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
-
 namespace plugin {
 
-// What one playback thread is started with; the thread owns and frees it.
-struct PlaybackParams {
-    char url[MAX_PATH];
-    int quietStatus;          // no status window for this playback
-    std::uint32_t generation; // the playback it serves
-};
-
-// The thread's procedure; its parameter is a PlaybackParams made with new.
-DWORD WINAPI PlaybackThread(void* params) noexcept;
+// The thread's procedure; its parameter is a core::PlaybackRef made with
+// new, which the thread owns and frees.
+DWORD WINAPI PlaybackThread(void* playback) noexcept;
 
 }  // namespace plugin

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/playback_state.h"
+#include "core/host_module.h"
 #include "ui/browser.h"
 
 namespace ui {
@@ -63,7 +63,7 @@ void About(HWND parent) noexcept {
     if (!ReadClassesRootDefault("Software\\RealNetworks\\RealPlayer\\CurrentVersion", version))
         std::strcpy(version, "N/A");
     char message[kMessageText];
-    FormatAboutMessage(core::g_state.koreanLocale == 1, version, message, sizeof message);
+    FormatAboutMessage(core::g_koreanLocale, version, message, sizeof message);
     if (MessageBoxA(parent, message, "About..!", MB_OKCANCEL) == IDOK) OpenInBrowser(kHomePage);
 }
 

@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
-#include "core/playback_state.h"
+#include <string>
+
+#include "ui/ui_thread.h"
 
 namespace ui {
 
 using core::g_module;
-using core::g_state;
+using core::Playback;
+using core::PlaybackRef;
 
 namespace {
 
@@ -15,13 +18,12 @@ constexpr DWORD kStatusStyle = WS_VISIBLE | WS_CAPTION;  // 0x10C00000
 constexpr int kStatusWidth = 300;
 constexpr char kVideoCaption[] = "Video Window";
 
-}  // namespace
-
-void ShowStatusText(const char* text) noexcept {
-    if (!text) text = "";
-    HWND video = g_state.videoWindow;
+// The three below run on the host's thread only.
+void ShowNow(Playback& playback, const char* text) {
+    if (playback.Closed()) return;
+    HWND video = playback.VideoWindow();
     if (SetWindowTextA(video, text) && IsWindowVisible(video)) return;
-    if (g_state.quietStatus) return;
+    if (playback.Quiet()) return;
 
     HWND host = g_module.hMainWindow;
     RECT hostRect{};
@@ -29,9 +31,7 @@ void ShowStatusText(const char* text) noexcept {
     const int x = hostRect.right;
     const int y = hostRect.top;
 
-    HWND status = g_state.statusWindow;
-    // The window dies with the thread that created it; a handle that names
-    // no window any more must not stop every later caption from showing.
+    HWND status = playback.caption;
     if (status && !IsWindow(status)) status = nullptr;
     if (status) {
         SetWindowTextA(status, text);
@@ -40,35 +40,47 @@ void ShowStatusText(const char* text) noexcept {
         // visible is activated.
         status = CreateWindowExA(0, "STATIC", text, kStatusStyle & ~WS_VISIBLE, x, y, kStatusWidth, 0, host,
                                  nullptr, g_module.hDllInstance, nullptr);
-        g_state.statusWindow = status;
+        playback.caption = status;
     }
     if (!status) return;
-    // Shown without taking activation: the engine reports on the host's own
-    // thread, and a caption must not take the keyboard from the user's window
-    // (under Wine, activating it held the host's thread for two seconds).
+    // Shown without taking activation: a caption must not take the keyboard
+    // from the user's window (under Wine, activating it held the host's
+    // thread for two seconds).
     SetWindowPos(status, host, x, y, kStatusWidth, 0, SWP_SHOWWINDOW | SWP_NOACTIVATE);
     ShowWindow(status, SW_SHOWNOACTIVATE);
 }
 
-void DestroyStatusWindow() noexcept {
-    HWND status = g_state.statusWindow.exchange(nullptr);
-    if (!status || !IsWindow(status)) return;
-    // A window can be destroyed only by the thread that made it; one made
-    // elsewhere is hidden and dies with its thread.
-    DWORD owner = GetWindowThreadProcessId(status, nullptr);
-    if (owner == GetCurrentThreadId())
-        DestroyWindow(status);
-    else
-        ShowWindow(status, SW_HIDE);
+void HideNow(Playback& playback) {
+    HWND status = playback.caption;
+    if (status) ShowWindow(status, SW_HIDE);
+    if (SetWindowTextA(playback.VideoWindow(), kVideoCaption)) {
+        if (status) DestroyWindow(status);
+        playback.caption = nullptr;
+    }
 }
 
-void HideStatusWindow() noexcept {
-    HWND status = g_state.statusWindow;
-    if (status) ShowWindow(status, SW_HIDE);
-    if (SetWindowTextA(g_state.videoWindow, kVideoCaption)) {
-        if (status) DestroyWindow(status);
-        g_state.statusWindow = nullptr;
+void DestroyNow(Playback& playback) {
+    if (HWND status = playback.caption) DestroyWindow(status);
+    playback.caption = nullptr;
+}
+
+}  // namespace
+
+void ShowStatusText(const PlaybackRef& playback, const char* text) noexcept {
+    if (!playback) return;
+    try {
+        RunOnUiThread([playback, caption = std::string(text ? text : "")] { ShowNow(*playback, caption.c_str()); });
+    } catch (...) {
+        // No memory for the caption: it is not shown.
     }
+}
+
+void HideStatusWindow(const PlaybackRef& playback) noexcept {
+    if (playback) RunOnUiThread([playback] { HideNow(*playback); });
+}
+
+void DestroyStatusWindow(const PlaybackRef& playback) noexcept {
+    if (playback) RunOnUiThread([playback] { DestroyNow(*playback); });
 }
 
 }  // namespace ui

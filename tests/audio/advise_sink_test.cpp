@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "audio/output_gate.h"
 #include "engine/client_advise_sink.h"
@@ -16,7 +15,7 @@
 #include "engine/error_sink.h"
 #include "engine/site_supplier.h"
 #include "engine_standins.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "support/test_support.h"
 #include "ui/status_window.h"
 
@@ -35,61 +34,9 @@ LONG CountOf(IUnknown* object) {
     return static_cast<LONG>(object->Release());
 }
 
-// Stands in for the playback thread: a real thread with a message queue that
-// records the player commands it receives.
-class CommandThread {
-public:
-    CommandThread() {
-        ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        DWORD id = 0;
-        handle_ = CreateThread(nullptr, 0, Run, this, 0, &id);
-        WaitForSingleObject(ready_, 5000);
-        // A playback of its own that has begun its presentation.
-        generation_ = NewGeneration();
-        PublishPlaybackThread(generation_, handle_, id);
-        MarkPlayerBegun(generation_);
-    }
-    ~CommandThread() {
-        const PlaybackThreadRef taken = TakePlaybackThread();
-        PostThreadMessageA(taken.id, WM_QUIT, 0, 0);
-        WaitForSingleObject(handle_, 5000);
-        CloseHandle(handle_);
-        CloseHandle(ready_);
-    }
-    std::uint32_t generation() const { return generation_; }
-    HANDLE handle() const { return handle_; }
-    // Waits until `count` commands arrived; returns them as digits.
-    std::string Commands(size_t count) {
-        for (int i = 0; i < 500 && received_.load() < static_cast<int>(count); ++i) Sleep(10);
-        return std::string(commands_, static_cast<size_t>(received_.load()));
-    }
-
-private:
-    static DWORD WINAPI Run(void* param) {
-        auto* self = static_cast<CommandThread*>(param);
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-        SetEvent(self->ready_);
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            if (msg.message == PlayerCommandMessage && self->received_.load() < 16) {
-                self->commands_[self->received_.load()] = static_cast<char>('0' + msg.wParam);
-                ++self->received_;
-            }
-        }
-        return 0;
-    }
-    HANDLE handle_;
-    HANDLE ready_;
-    std::uint32_t generation_ = 0;
-    char commands_[16] = {};
-    std::atomic<int> received_{0};
-};
-
 class AdviseSinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetPlaybackState(StateIdle);
-        audio::ReopenOutputGate();
         host.settings.stopOnMessages = false;
         sink = engine::NewClientAdviseSink(&player);
         ASSERT_NE(sink, nullptr);
@@ -99,14 +46,10 @@ protected:
         player.DropSinks();
         EXPECT_EQ(sink->Release(), 0u);
         EXPECT_EQ(player.refs(), 1);
-        if (g_state.statusWindow.load()) DestroyWindow(g_state.statusWindow);
-        g_state.statusWindow = nullptr;
-        g_state.videoWindow = nullptr;
-        g_state.quietStatus = 0;
-        SetPlaybackState(StateIdle);
     }
 
     testsupport::FakeHost host;
+    testsupport::TestPlayback playing{StatePlaying};
     standins::Player player;
     rma::IRMAClientAdviseSink* sink = nullptr;
 };
@@ -116,8 +59,8 @@ TEST_F(AdviseSinkTest, RegistersWithThePlayerAndStoresPositionAndLength) {
     EXPECT_EQ(player.sinks[0], sink);
     EXPECT_EQ(player.refs(), 2) << "the sink holds the player";
     EXPECT_EQ(sink->OnPosLength(1200, 3000), 0);
-    EXPECT_EQ(g_state.positionMs.load(), 1200);
-    EXPECT_EQ(g_state.lengthMs.load(), 3000);
+    EXPECT_EQ(playing->PositionMs(), 1200);
+    EXPECT_EQ(playing->LengthMs(), 3000);
 
     void* out = nullptr;
     EXPECT_EQ(sink->QueryInterface(rma::IID_IRMAErrorSink, &out), rma::kNoInterface);
@@ -141,28 +84,27 @@ TEST_F(AdviseSinkTest, SeekFlushesBeforeTheStateChanges) {
     static int stateAtFlush;
     winamp::Out_Module recording = *g_module.outMod;
     winamp::Out_Module* original = g_module.outMod;
-    recording.Flush = [](int) { stateAtFlush = g_state.playbackState.load(); };
+    recording.Flush = [](int) { stateAtFlush = testsupport::CurrentState(); };
     g_module.outMod = &recording;
-    SetPlaybackState(StateSeekRequested);
+    playing->SetState(StateSeekRequested);
     EXPECT_EQ(sink->OnPreSeek(500, 2500), 0);
     g_module.outMod = original;
     EXPECT_EQ(stateAtFlush, StateSeekRequested);
-    EXPECT_EQ(GetPlaybackState(), StateSeeking);
+    EXPECT_EQ(playing->State(), StateSeeking);
 
     EXPECT_EQ(sink->OnPreSeek(0, 700), 0);
     EXPECT_EQ(host.counts.lastFlush, 700) << "flushed also when the output module is not open";
-    SetPlaybackState(StateOpened);
+    playing->SetState(StateOpened);
     EXPECT_EQ(sink->OnPostSeek(0, 700), 0);
-    EXPECT_EQ(GetPlaybackState(), StatePlaying) << "also without an OnPreSeek before";
+    EXPECT_EQ(playing->State(), StatePlaying) << "also without an OnPreSeek before";
 
     // Reports that come after Stop neither revive the playback nor flush the
-    // closed output: Play would refuse every later track.
-    SetPlaybackState(StateIdle);
-    audio::CloseOutputModule();
+    // closed output.
+    playing.Close();
     host.counts.lastFlush = -1;
     EXPECT_EQ(sink->OnPreSeek(0, 900), 0);
     EXPECT_EQ(sink->OnPostSeek(0, 900), 0);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(playing->State(), StatePlaying);
     EXPECT_EQ(host.counts.lastFlush, -1);
 }
 
@@ -178,17 +120,17 @@ TEST_F(AdviseSinkTest, StopTellsThreadAndHostByState) {
         // A seek still pending when the presentation ends: the end of file.
         {StateSeekRequested, StateSeekRequested, "2", 0},
         {StateSeeking, StateSeeking, "2", 0},
-        // No playback: nothing to end and nothing to fail.
+        // Whoever failed the playback tells the host, after its box.
+        {StateFailed, StateFailed, "1", 0},
+        // The playback's thread has ended: nothing to end and nothing to fail.
         {StateIdle, StateIdle, "", 0},
     };
     for (const auto& row : rows) {
-        CommandThread thread;
+        testsupport::TestPlayback current(row.before);
         host.counts.stopCommands = 0;
-        SetPlaybackState(row.before);
         EXPECT_EQ(sink->OnStop(), 0);
-        EXPECT_EQ(GetPlaybackState(), row.after) << "from " << row.before;
-        if (!*row.commands) Sleep(50);
-        EXPECT_EQ(thread.Commands(std::strlen(row.commands)), row.commands) << "from " << row.before;
+        EXPECT_EQ(current->State(), row.after) << "from " << row.before;
+        EXPECT_EQ(current.TakeCommands(), row.commands) << "from " << row.before;
         testsupport::PumpFor(30);
         EXPECT_EQ(host.counts.stopCommands.load(), row.hostStops) << "from " << row.before;
     }
@@ -198,51 +140,33 @@ TEST_F(AdviseSinkTest, StopTellsThreadAndHostByState) {
 // to a playback which has been stopped (and maybe followed by a new one),
 // touches nothing: before, it stopped the next playback.
 TEST_F(AdviseSinkTest, StopOfAnEndedPlaybackIsDropped) {
-    {
-        CommandThread thread;
-        SetPlaybackState(StatePlaying);
-        MarkPlayerStopping(thread.generation());
-        EXPECT_EQ(sink->OnStop(), 0);
-        Sleep(50);
-        EXPECT_EQ(thread.Commands(0), "");
-    }
-    CommandThread stopped;
-    const std::uint32_t next = NewGeneration();  // Stop, then Play
-    PublishPlaybackThread(next, TakePlaybackThread().handle, GetThreadId(stopped.handle()));
-    SetPlaybackState(StateStarting);
+    playing->MarkStopping();
+    EXPECT_EQ(sink->OnStop(), 0);
+    EXPECT_EQ(playing.TakeCommands(), "");
+
+    playing.Close();  // Stop, then Play: the next one has not begun
+    auto fresh = std::make_shared<Playback>("b.rm", "file:b.rm", false);
+    InstallPlayback(fresh);
     EXPECT_EQ(sink->OnStop(), 0);
     testsupport::PumpFor(30);
-    EXPECT_EQ(GetPlaybackState(), StateStarting);
-    EXPECT_EQ(stopped.Commands(0), "");
+    EXPECT_EQ(fresh->State(), StateStarting);
+    int command = 0, argument = 0;
+    EXPECT_FALSE(fresh->TakeCommand(&command, &argument)) << "command " << command;
     EXPECT_EQ(host.counts.stopCommands.load(), 0);
-}
+    EXPECT_EQ(TakePlayback(), fresh);
 
-DWORD WINAPI SleepWithoutQueue(void*) {
-    Sleep(2000);
-    return 0;
-}
-
-// A command still being retried for a thread without a queue when the host
-// stops and plays again is dropped, never delivered to the new thread.
-TEST_F(AdviseSinkTest, CommandRetriedAcrossStopAndPlayNeverReachesTheNextThread) {
-    DWORD id = 0;
-    HANDLE queueless = CreateThread(nullptr, 0, SleepWithoutQueue, nullptr, 0, &id);
-    const std::uint32_t first = NewGeneration();
-    PublishPlaybackThread(first, queueless, id);
-    std::thread engine([&] { PostPlayerCommand(first, CmdStop, 0); });
-    Sleep(150);  // a failed attempt or two
-    TakePlaybackThread();
-    CommandThread next;
-    engine.join();
-    Sleep(50);
-    EXPECT_EQ(next.Commands(0), "");
-    WaitForSingleObject(queueless, 5000);
-    CloseHandle(queueless);
+    // Nothing of a closed playback is queued, posted or written any more.
+    EXPECT_FALSE(playing->Post(CmdStop, 0));
+    EXPECT_FALSE(playing->PostToHost(winamp::kEndOfFileMessage, 0));
+    EXPECT_FALSE(playing->SetState(StatePlaying));
+    EXPECT_FALSE(playing->QueueFailureBox("late", "Error"));
+    testsupport::PumpFor(30);
+    EXPECT_EQ(host.counts.endOfFileMessages.load(), 0);
 }
 
 TEST_F(AdviseSinkTest, BufferingAndContactingCaptions) {
     EXPECT_EQ(sink->OnBuffering(0xFFFF, 99), 0);
-    HWND status = g_state.statusWindow;
+    HWND status = playing->caption;
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(Caption(status), "Buffering 99%");
     sink->OnBuffering(0, 0);
@@ -267,7 +191,7 @@ TEST_F(AdviseSinkTest, BufferingAndContactingCaptions) {
 
     sink->OnPosLength(10, 20);
     EXPECT_FALSE(IsWindowVisible(status));
-    EXPECT_EQ(g_state.statusWindow.load(), status) << "hidden and kept without a video window";
+    EXPECT_EQ(playing->caption, status) << "hidden and kept without a video window";
 }
 
 class StatusWindowTest : public AdviseSinkTest {};
@@ -279,8 +203,8 @@ TEST_F(StatusWindowTest, PlacedRightOfTheHostAndReused) {
     ASSERT_EQ(hostRect.top, 50);
     ASSERT_EQ(hostRect.right, 375);
 
-    ui::ShowStatusText("Buffering 40%");
-    HWND status = g_state.statusWindow;
+    ui::ShowStatusText(playing.ref, "Buffering 40%");
+    HWND status = playing->caption;
     ASSERT_NE(status, nullptr);
     RECT rect;
     GetWindowRect(status, &rect);
@@ -294,14 +218,14 @@ TEST_F(StatusWindowTest, PlacedRightOfTheHostAndReused) {
     GetClassNameA(status, className, sizeof className);
     EXPECT_STREQ(className, "Static");
 
-    ui::HideStatusWindow();
+    ui::HideStatusWindow(playing.ref);
     EXPECT_FALSE(IsWindowVisible(status));
     EXPECT_TRUE(IsWindow(status));
 
     // The next text reuses the same window, moved to follow the host.
     SetWindowPos(host.window(), nullptr, 200, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    ui::ShowStatusText("Contacting a");
-    EXPECT_EQ(g_state.statusWindow.load(), status);
+    ui::ShowStatusText(playing.ref, "Contacting a");
+    EXPECT_EQ(playing->caption, status);
     EXPECT_EQ(Caption(status), "Contacting a");
     GetWindowRect(status, &rect);
     EXPECT_EQ(rect.left, 475);
@@ -310,62 +234,61 @@ TEST_F(StatusWindowTest, PlacedRightOfTheHostAndReused) {
 }
 
 TEST_F(StatusWindowTest, QuietModeShowsNothing) {
-    g_state.quietStatus = 1;
-    ui::ShowStatusText("Buffering 10%");
-    EXPECT_EQ(g_state.statusWindow.load(), nullptr);
-    ui::HideStatusWindow();
-    EXPECT_EQ(g_state.statusWindow.load(), nullptr);
+    playing.Close();
+    testsupport::TestPlayback quiet(StatePlaying, true);
+    ui::ShowStatusText(quiet.ref, "Buffering 10%");
+    EXPECT_EQ(quiet->caption, nullptr);
+    ui::HideStatusWindow(quiet.ref);
+    EXPECT_EQ(quiet->caption, nullptr);
 }
 
 TEST_F(StatusWindowTest, VisibleVideoWindowCarriesTheCaption) {
-    ui::ShowStatusText("left over");
-    HWND leftOver = g_state.statusWindow;
-    ui::HideStatusWindow();
+    ui::ShowStatusText(playing.ref, "left over");
+    HWND leftOver = playing->caption;
+    ui::HideStatusWindow(playing.ref);
     ASSERT_TRUE(IsWindow(leftOver));
 
     HWND video = CreateWindowExA(0, "STATIC", "Video Window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 375, 50, 200, 150,
                                  host.window(), nullptr, nullptr, nullptr);
-    g_state.videoWindow = video;
-    ui::ShowStatusText("Buffering 40%");
+    playing->AdoptVideoSite(nullptr, video);
+    ui::ShowStatusText(playing.ref, "Buffering 40%");
     EXPECT_EQ(Caption(video), "Buffering 40%");
     EXPECT_FALSE(IsWindowVisible(leftOver));
 
-    ui::HideStatusWindow();
+    ui::HideStatusWindow(playing.ref);
     EXPECT_EQ(Caption(video), "Video Window");
     EXPECT_FALSE(IsWindow(leftOver)) << "restoring the caption destroys the status window";
-    EXPECT_EQ(g_state.statusWindow.load(), nullptr);
+    EXPECT_EQ(playing->caption, nullptr);
 
     // A hidden video window gets the text, and so does the status window.
     ShowWindow(video, SW_HIDE);
-    ui::ShowStatusText("Buffering 60%");
+    ui::ShowStatusText(playing.ref, "Buffering 60%");
     EXPECT_EQ(Caption(video), "Buffering 60%");
-    ASSERT_NE(g_state.statusWindow.load(), nullptr);
-    EXPECT_EQ(Caption(g_state.statusWindow), "Buffering 60%");
-    EXPECT_TRUE(IsWindowVisible(g_state.statusWindow));
-    ui::HideStatusWindow();
-    EXPECT_EQ(g_state.statusWindow.load(), nullptr);
+    ASSERT_NE(playing->caption, nullptr);
+    EXPECT_EQ(Caption(playing->caption), "Buffering 60%");
+    EXPECT_TRUE(IsWindowVisible(playing->caption));
+    ui::HideStatusWindow(playing.ref);
+    EXPECT_EQ(playing->caption, nullptr);
     DestroyWindow(video);
 }
 
-DWORD WINAPI ShowOnThread(void*) {
-    ui::ShowStatusText("from a thread that ends");
-    return 0;
-}
-
-TEST_F(StatusWindowTest, WindowLostWithItsThreadIsCreatedAgain) {
-    HANDLE thread = CreateThread(nullptr, 0, ShowOnThread, nullptr, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-    CloseHandle(thread);
-    HWND gone = g_state.statusWindow;
-    ASSERT_NE(gone, nullptr);
-    for (int i = 0; i < 100 && IsWindow(gone); ++i) Sleep(10);
-    ASSERT_FALSE(IsWindow(gone));
-
-    ui::ShowStatusText("Buffering 5%");
-    HWND status = g_state.statusWindow;
-    ASSERT_TRUE(IsWindow(status));
-    EXPECT_EQ(Caption(status), "Buffering 5%");
+// Windows belong to the host's thread whichever thread asks: the caption an
+// engine thread shows is made there and outlives that thread, and the
+// host's Stop called on yet another thread destroys it.
+TEST_F(StatusWindowTest, CaptionIsTheHostThreadsWhicheverThreadAsks) {
+    testsupport::EngineThreadCall show([&] { sink->OnBuffering(0, 30); });
+    ASSERT_TRUE(show.Finish());
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return playing->caption != nullptr; }, 2000));
+    HWND status = playing->caption;
+    EXPECT_EQ(GetWindowThreadProcessId(status, nullptr), GetCurrentThreadId());
+    EXPECT_EQ(Caption(status), "Buffering 30%");
     EXPECT_TRUE(IsWindowVisible(status));
+
+    testsupport::EngineThreadCall stop([] { g_module.Stop(); });
+    ASSERT_TRUE(stop.Finish());
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !IsWindow(status); }, 2000)) << "the caption outlived Stop";
+    EXPECT_EQ(playing->caption, nullptr);
+    EXPECT_EQ(CurrentPlayback(), nullptr);
 }
 
 TEST(ClientContextTest, DelegatesInOrderAndHoldsOneReferenceEach) {

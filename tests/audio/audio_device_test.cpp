@@ -14,7 +14,7 @@
 #include "engine/error_sink.h"
 #include "engine/site_supplier.h"
 #include "engine_standins.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "support/test_support.h"
 
 using namespace core;
@@ -34,9 +34,7 @@ std::string Pattern(size_t length) {
 class AudioDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetPlaybackState(StateIdle);
-        g_state.outputOpen = 0;
-        audio::ReopenOutputGate();  // as Play does for each playback
+        NextPlayback();
         device = new audio::AudioDevice(&player);
         device->AddRef();
     }
@@ -47,9 +45,25 @@ protected:
         EXPECT_EQ(player.refs(), 1);
         EXPECT_EQ(scheduler.refs(), 1);
         EXPECT_EQ(response.refs(), 1);
-        audio::CloseOutputModule();
-        SetPlaybackState(StateIdle);
+        StopPlayback();
+        playing.reset();
     }
+
+    // What the host's Stop does to the output: the playback is closed first.
+    void StopPlayback() {
+        playing->Close();
+        audio::CloseOutputModule(Current(), 1000);
+    }
+    // Play's new playback, the one the device opens for from now on.
+    void NextPlayback() {
+        if (playing) StopPlayback();
+        playing.reset();
+        playing = std::make_unique<testsupport::TestPlayback>(StateOpened);
+    }
+    Playback& Current() { return **playing; }
+    int OutputOpen() { return Current().Gate().outputOpen ? 1 : 0; }
+
+    std::unique_ptr<testsupport::TestPlayback> playing;
 
     HRESULT OpenStereo(rma::UINT16 maxBlock = 4410) {
         rma::AudioFormat format = Format(44100, 2, 16, maxBlock);
@@ -90,8 +104,8 @@ TEST_F(AudioDeviceTest, OpenFeedsTheHostTheFormatFigures) {
     EXPECT_EQ(counts.savsaInitArgs[1], 44100);
     EXPECT_EQ(counts.vsaSetInfoArgs[0], 44100);
     EXPECT_EQ(counts.vsaSetInfoArgs[1], 2);
-    EXPECT_EQ(g_state.outputOpen.load(), 1);
-    EXPECT_EQ(GetPlaybackState(), StatePlaying);
+    EXPECT_EQ(OutputOpen(), 1);
+    EXPECT_EQ(testsupport::CurrentState(), StatePlaying);
     EXPECT_EQ(response.refs(), 2);
 
     // A second Open neither reopens the output nor replaces anything.
@@ -104,14 +118,14 @@ TEST_F(AudioDeviceTest, OpenFeedsTheHostTheFormatFigures) {
     ASSERT_EQ(device->Close(FALSE), 0);
     EXPECT_EQ(response.refs(), 1);
     // Close leaves the output open; a later Open of the same device opens it again.
-    EXPECT_EQ(g_state.outputOpen.load(), 1);
-    audio::CloseOutputModule();
+    EXPECT_EQ(OutputOpen(), 1);
+    StopPlayback();
     // Once Stop has closed the output, only the next Play lets an Open reach it.
     rma::AudioFormat small = Format(22050, 1, 8);
     EXPECT_EQ(device->Open(&small, &response), rma::kUnexpected);
     EXPECT_EQ(counts.outOpen, 1);
     EXPECT_EQ(response.refs(), 1);
-    audio::ReopenOutputGate();
+    NextPlayback();
     ASSERT_EQ(device->Open(&small, &response), 0);
     EXPECT_EQ(counts.outOpen, 2);
     EXPECT_EQ(counts.setInfoArgs[0], 22);
@@ -180,61 +194,48 @@ TEST_F(AudioDeviceTest, FormatsThatWouldDivideByZeroAreRefusedBeforeTheOutput) {
     }
     EXPECT_EQ(counts.outOpen, 0);
     EXPECT_EQ(response.refs(), 1);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateOpened);
     // The device is still usable with a sound format.
     ASSERT_EQ(OpenStereo(), 0);
     EXPECT_EQ(device->Close(TRUE), 0);
 }
 
-// The refused output's box is shown by the playback thread, which then
-// tells the host to stop: only while that playback is still the current one
-// (a Stop command for a playback that is gone would end the next one).
-TEST_F(AudioDeviceTest, RefusedOutputBoxOfAStoppedPlaybackSendsNoStop) {
-    host.settings.openResult = -1;
-    host.settings.stopOnMessages = false;
-    const std::uint32_t generation = NewGeneration();
-    SetPlaybackState(StateOpened);
-    EXPECT_EQ(OpenStereo(), 1);
-    NewGeneration();  // the host's Stop
-    SetPlaybackState(StateIdle);
-    FailureBox box;
-    ASSERT_TRUE(TakeFailureBox(generation, &box));
-    EXPECT_FALSE(PostToHostFor(generation, WM_COMMAND, winamp::kStopCommand));
-    testsupport::PumpFor(50);
-    EXPECT_EQ(counts.stopCommands.load(), 0);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
-}
-
 // The device's Open runs on an engine thread holding the engine's lock: the
 // box waits for the playback thread, and the engine's immediate second try
-// is refused without asking the output again or a second box.
+// is refused without asking the output again or a second box.  The box of
+// a playback that Stop ended sends the host no Stop (it would end the next
+// one).
 TEST_F(AudioDeviceTest, RefusedOutputQueuesOneBoxAndLetsTheNextPlaybackTryAgain) {
     testsupport::MessageBoxWatcher watcher;
     host.settings.openResult = -1;
-    const std::uint32_t generation = NewGeneration();
-    SetPlaybackState(StateOpened);
+    host.settings.stopOnMessages = false;
     EXPECT_EQ(OpenStereo(), 1);
     EXPECT_NE(OpenStereo(), 0) << "the engine's second try";
     EXPECT_EQ(counts.outOpen, 1);
-    EXPECT_EQ(GetPlaybackState(), StateFailed);
-    EXPECT_EQ(g_state.outputOpen.load(), 0);
+    EXPECT_EQ(testsupport::CurrentState(), StateFailed);
+    EXPECT_EQ(OutputOpen(), 0);
     EXPECT_EQ(counts.setInfo, 0);
     EXPECT_EQ(response.refs(), 1) << "the refused Open must let the response go";
     EXPECT_EQ(device->Close(TRUE), rma::kUnexpected);
     testsupport::PumpFor(30);
     EXPECT_EQ(watcher.Count(), 0u) << "no box inside the engine's call";
+    EXPECT_EQ(playing->TakeCommands(), "41") << "the box, then the stop";
     FailureBox box;
-    ASSERT_TRUE(TakeFailureBox(generation, &box));
+    ASSERT_TRUE(Current().TakeFailureBox(&box));
     EXPECT_STREQ(box.caption, "Error opening module");
     EXPECT_STREQ(box.text, "Could not open output module");
-    EXPECT_FALSE(TakeFailureBox(generation, &box));
-    EXPECT_FALSE(QueueFailureBox(generation, "again", "Error")) << "one box a playback";
+    EXPECT_FALSE(Current().TakeFailureBox(&box));
+    EXPECT_FALSE(Current().QueueFailureBox("again", "Error")) << "one box a playback";
 
-    NewGeneration();
-    SetPlaybackState(StateOpened);
+    StopPlayback();
+    EXPECT_FALSE(Current().PostToHost(WM_COMMAND, winamp::kStopCommand));
+    testsupport::PumpFor(50);
+    EXPECT_EQ(counts.stopCommands.load(), 0);
+
+    NextPlayback();
     host.settings.openResult = 0;
     EXPECT_EQ(OpenStereo(), 0);
-    EXPECT_EQ(GetPlaybackState(), StatePlaying);
+    EXPECT_EQ(testsupport::CurrentState(), StatePlaying);
     EXPECT_EQ(counts.outOpen, 2);
     EXPECT_EQ(device->Close(TRUE), 0);
 }
@@ -334,7 +335,7 @@ TEST_F(AudioDeviceTest, OnlyPlayingAndSeekingLetBlocksThrough) {
     ASSERT_EQ(OpenStereo(), 0);
     const PlaybackState dropped[] = {StateIdle, StateStarting, StateSeekRequested, StateOpened, StateFailed};
     for (PlaybackState state : dropped) {
-        SetPlaybackState(state);
+        Current().SetState(state);
         EXPECT_EQ(Write(Pattern(400)), 0) << state;
         EXPECT_EQ(scheduler.PendingCount(), 1u) << "the time callback is entered in state " << state;
     }
@@ -343,9 +344,9 @@ TEST_F(AudioDeviceTest, OnlyPlayingAndSeekingLetBlocksThrough) {
     EXPECT_EQ(counts.outCanWrite, 0);
     EXPECT_EQ(counts.outWrite, 0);
 
-    SetPlaybackState(StateSeeking);
+    Current().SetState(StateSeeking);
     EXPECT_EQ(Write(Pattern(400)), 0);
-    SetPlaybackState(StatePlaying);
+    Current().SetState(StatePlaying);
     EXPECT_EQ(Write(Pattern(400)), 0);
     EXPECT_EQ(counts.saAddPcm, 2);
     EXPECT_EQ(counts.outWrite, 2);
@@ -367,7 +368,7 @@ TEST_F(AudioDeviceTest, TimeCallbackChainAndItsCancellations) {
     // A seek flushes the host's output to its target and the output's time
     // goes on from there; the engine adds the target itself, so it is told
     // the time played since the flush.
-    audio::FlushOutput(4000);
+    audio::FlushOutput(Current(), 4000);
     host.settings.outputTimeMs = 4300;
     scheduler.FireOne();
     EXPECT_EQ(response.times.back(), 300u);
@@ -493,7 +494,7 @@ TEST_F(AudioDeviceTest, WriteWithoutRoomIsRefusedAtOnceAndComesAgain) {
 
     // Once Stop closes the output, the engine goes on writing until the
     // player stops: nothing reaches the host, and nothing is refused.
-    audio::CloseOutputModule();
+    StopPlayback();
     EXPECT_EQ(counts.outClose, 1);
     EXPECT_EQ(counts.savsaDeInit, 1);
     const int canWrites = counts.outCanWrite, times = counts.outGetOutputTime;
@@ -508,7 +509,7 @@ TEST_F(AudioDeviceTest, WriteWithoutRoomIsRefusedAtOnceAndComesAgain) {
     EXPECT_EQ(device->Close(TRUE), 0);
 
     // The next playback's Open lets blocks through again.
-    audio::ReopenOutputGate();
+    NextPlayback();
     ASSERT_EQ(OpenStereo(), 0);
     EXPECT_EQ(Write(Pattern(400)), 0);
     EXPECT_EQ(counts.outWrite, 2);

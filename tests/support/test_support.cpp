@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "plugin/host_ops.h"
-#include "core/playback_state.h"
+#include "core/playback.h"
 
 using namespace core;
 
@@ -458,7 +458,6 @@ FakeHost::FakeHost() {
     g_bytesSinceFlush = 0;
     g_flushedToMs = 0;
     g_bytesPerSecond = 0;
-    g_state.outputOpen = 0;
     g_module.hMainWindow = window_;
     g_module.hDllInstance = GetModuleHandleA(nullptr);
     g_outModule.hMainWindow = window_;
@@ -558,8 +557,7 @@ void SimEngine::OnSeek(SeekHook hook) {
 }
 
 void ExpectCleanPluginState() {
-    EXPECT_EQ(g_state.playbackState.load(), StateIdle);
-    EXPECT_EQ(g_threadHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CurrentPlayback(), nullptr) << "a playback outlived Quit";
     EXPECT_EQ(engine::CurrentLink(), nullptr);
     EXPECT_EQ(LinkPart(&engine::EngineLink::Library), nullptr);
     EXPECT_EQ(LinkPart(&engine::EngineLink::Engine), nullptr);
@@ -568,6 +566,42 @@ void ExpectCleanPluginState() {
     EXPECT_EQ(LinkPart(&engine::EngineLink::AudioDevice), nullptr);
     EXPECT_EQ(LinkPart(&engine::EngineLink::ErrorSink), nullptr);
     EXPECT_EQ(LinkPart(&engine::EngineLink::ErrorSinkControl), nullptr);
+}
+
+PlaybackState CurrentState() {
+    const PlaybackRef playback = CurrentPlayback();
+    return playback ? playback->State() : StateIdle;
+}
+
+HWND CurrentVideoWindow() {
+    const PlaybackRef playback = CurrentPlayback();
+    return playback ? playback->VideoWindow() : nullptr;
+}
+
+TestPlayback::TestPlayback(PlaybackState state, bool quiet)
+    : ref(std::make_shared<Playback>("C:\\test.rm", "file:C:\\test.rm", quiet)) {
+    ref->SetState(state);
+    ref->MarkBegun();
+    InstallPlayback(ref);
+}
+
+TestPlayback::~TestPlayback() {
+    Close();
+    if (ref->caption) DestroyWindow(ref->caption);
+    ref->caption = nullptr;
+}
+
+std::string TestPlayback::TakeCommands() {
+    std::string commands;
+    int command = 0, argument = 0;
+    if (ref->Closed()) return commands;
+    while (ref->TakeCommand(&command, &argument)) commands += static_cast<char>('0' + command);
+    return commands;
+}
+
+void TestPlayback::Close() {
+    ref->Close();
+    if (CurrentPlayback() == ref) TakePlayback();
 }
 
 }  // namespace testsupport

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/playback.h"
 #include "engine/engine_link.h"
 
 namespace testsupport {
@@ -217,8 +218,33 @@ private:
     void(__stdcall* onSeek_)(SeekHook) = nullptr;
 };
 
-// Resets the shared playback state between scenarios (the plug-in's
-// globals live for the whole test process).
+// Checks that Quit left nothing behind: no playback, no engine link.
 void ExpectCleanPluginState();
+
+// The state of the current playback; StateIdle when there is none.
+core::PlaybackState CurrentState();
+// The current playback's video window; null when there is none.
+HWND CurrentVideoWindow();
+
+// A playback put into the slot as Play puts one, without a thread, for the
+// tests that drive the responders, the audio device and the output gate
+// directly.  Its presentation counts as begun.  At the end of the scope it
+// is closed and taken out of the slot, with its status caption.
+class TestPlayback {
+public:
+    explicit TestPlayback(core::PlaybackState state = core::StateStarting, bool quiet = false);
+    ~TestPlayback();
+    TestPlayback(const TestPlayback&) = delete;
+    TestPlayback& operator=(const TestPlayback&) = delete;
+
+    core::Playback* operator->() const { return ref.get(); }
+    core::Playback& operator*() const { return *ref; }
+    // The commands queued so far, taken from the queue, as digits.
+    std::string TakeCommands();
+    // What Stop does to it first: closed and out of the slot.
+    void Close();
+
+    core::PlaybackRef ref;
+};
 
 }  // namespace testsupport

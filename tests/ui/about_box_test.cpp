@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/playback_state.h"
+#include "core/playback.h"
 #include "support/test_support.h"
 #include "ui/about_box.h"
 #include "ui/browser.h"
@@ -120,7 +120,7 @@ TEST(Locale, WineReportsTheLocaleThisRunIsFor) {
 }
 
 TEST_F(Boxes, ConfigBoxSaysThereIsNothingToConfigure) {
-    EXPECT_EQ(g_state.koreanLocale, KoreanRun() ? 1 : 0);
+    EXPECT_EQ(g_koreanLocale, KoreanRun());
     testsupport::MessageBoxWatcher watcher(IDOK);
     ui::Config(host_.window());
     ASSERT_EQ(watcher.Count(), 1u);

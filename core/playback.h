@@ -1,0 +1,271 @@
+// One playback: everything that belongs to one Play, from the host's Play
+// until its Stop, in one object.  The host's thread keeps the current one
+// in a slot; whatever acts later on behalf of a playback (its thread, an
+// engine report, the audio device, a queued box, a video site) holds a
+// reference to it and acts only through it, and every act is refused once
+// the playback is closed.  A late event of a stopped playback therefore
+// reaches nothing of the next one.
+//
+// ---- Threads ------------------------------------------------------------------
+// The host's thread
+//   Runs every host operation: Init, Quit, Play, Stop, Pause, UnPause,
+//   SetOutputTime, GetOutputTime, GetLength, GetFileInfo.  It created the
+//   engine (the first Play), so it is also the engine's system thread, and
+//   the engine's scheduled work, its time callbacks and its reports (advise
+//   sink, error sink, site supplier) run on it whenever it dispatches
+//   messages.  It owns the plug-in's message-only window (ui/), and every
+//   window of the plug-in's is created and destroyed here: the status
+//   caption, the video sites' windows.  Other threads only ask.
+// The playback thread, one per playback
+//   Calls OpenURL, Begin, Seek and Stop into the player, plays out the
+//   output at the end of a stream, and shows the playback's failure box.
+//   It takes its commands from the playback's queue, woken by an event.
+// The engine's timer thread
+//   Opens the audio device, writes audio into it, pauses, resumes and
+//   resets it (audio/).  It holds the engine's own lock throughout.
+// The engine's other threads (network, decoders)
+//   May report too: every report takes the current playback from the slot
+//   and acts through it, and asks the host's thread for any window.
+//
+// Stop may run inside the message pumps of Play, SetOutputTime and the
+// failure box: another thread may send the host's window a message whose
+// handler calls Stop and Play (a remote-control plug-in does).  So no pump
+// holds a lock, and each host operation acts only on the playback it took
+// from the slot, never on whatever is current when its pump returns.
+//
+// ---- Locks, and what each guards --------------------------------------------
+// - The slot's lock (playback.cpp): the current playback.
+// - Playback::lock_: the state, the closed mark, the engine phase, the
+//   position and length, the command queue, the seek counts, the waiting
+//   host thread, the failure box and the box on screen, the video site.
+//   Held for a few field writes only, never across a call out.
+// - OutputGate::lock: every call into the host's output module and the
+//   gate's fields.  Stop waits for it at most a bounded time.  lock_ is
+//   never taken while it is held.
+// - AudioDevice's lock (audio/): its response, its playback, its DSP buffer.
+// Plain fields, each touched by one thread only: the thread's handle and
+// id, the pause mark and the status caption (the host's thread).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "core/com_ptr.h"
+#include "core/host_module.h"
+#include "core/rma.h"
+#include "core/unique_any.h"
+
+namespace core {
+
+enum PlaybackState : std::int32_t {
+    StateIdle = 0,
+    StateStarting = 1,
+    StateSeekRequested = 3,
+    StateOpened = 5,
+    StatePlaying = 16,
+    StateSeeking = 17,
+    StateFailed = 128,
+};
+
+// The states grouped as the code tests them.
+// Play waits while the playback thread has not opened the URL yet.
+constexpr bool IsStarting(PlaybackState state) noexcept { return state == StateStarting; }
+// A seek asked for and not yet finished by the engine.
+constexpr bool IsSeekPending(PlaybackState state) noexcept {
+    return state == StateSeekRequested || state == StateSeeking;
+}
+// Audio flows to the host: playing, or seeking within a playing presentation
+// (the 0x10 group of the state codes).
+constexpr bool IsAudioFlowing(PlaybackState state) noexcept { return (state & 0xF0) == 0x10; }
+
+// CmdShowBox: show the failure box queued with QueueFailureBox.
+enum PlayerCommand : int { CmdStop = 1, CmdStreamEnded = 2, CmdSeek = 3, CmdShowBox = 4 };
+
+constexpr int kPathCapacity = 261;  // 260 characters and a terminator
+
+struct FailureBox {
+    char text[1024];
+    char caption[64];
+};
+
+// The gate between the audio device and the host's output module of one
+// playback; audio/output_gate.h works it.
+struct OutputGate {
+    std::timed_mutex lock;
+    // Guarded by lock.  outputOpen: this playback opened the host's output
+    // and has not closed it.  flushedToMs: where the output's time restarted
+    // (0 at Open, the target of the last Flush); the bytes the engine gave
+    // and the output was given since then.
+    bool outputOpen = false;
+    int flushedToMs = 0;
+    long long engineBytes = 0;
+    long long hostBytes = 0;
+};
+
+class Playback {
+public:
+    // A playback of `path`, played as `url`; false `quiet` shows the status
+    // caption.  It starts in StateStarting.  Throws std::bad_alloc.
+    Playback(const char* path, const char* url, bool quiet);
+    ~Playback();
+    Playback(const Playback&) = delete;
+    Playback& operator=(const Playback&) = delete;
+
+    const char* Path() const noexcept { return path_; }
+    const char* Url() const noexcept { return url_; }
+    bool Quiet() const noexcept { return quiet_; }
+
+    // ---- the end ---------------------------------------------------------
+    // Stop's: every later act of the playback is refused, its seeks count as
+    // handed over, and its thread and waiting host thread wake.  False when
+    // it was closed already.
+    bool Close() noexcept;
+    bool Closed() const noexcept { return closed_.load(); }
+
+    // ---- the state: each write wakes the host thread waiting on it -------
+    PlaybackState State() const noexcept;
+    // Writes `state` while the playback is open.
+    bool SetState(PlaybackState state) noexcept;
+    // From `from` to `to` in one step; false when it was not `from`.
+    bool Advance(PlaybackState from, PlaybackState to) noexcept;
+    // A seek report's state, while open and not ended (not StateIdle).
+    bool SetSeekState(PlaybackState state) noexcept;
+    // StateFailed, while open and not ended; false when nothing is failed.
+    bool Fail() noexcept;
+    // The thread's last word: StateIdle, unless the playback failed, which
+    // stands until the host's Stop.
+    void Finish() noexcept;
+
+    // ---- the engine's presentation ---------------------------------------
+    // The thread has told the player to begin (marked before Begin: the
+    // engine may report inside it), and then to stop (marked before Stop:
+    // the OnStop inside it answers the thread, it is not the end).
+    void MarkBegun() noexcept;
+    void MarkStopping() noexcept;
+    // Begun, not stopping, not closed: the engine's reports are ours.
+    bool PresentationIsOurs() const noexcept;
+
+    void SetPosLength(std::int32_t positionMs, std::int32_t lengthMs) noexcept;
+    std::int32_t PositionMs() const noexcept;
+    std::int32_t LengthMs() const noexcept;
+
+    // ---- the command queue -------------------------------------------------
+    // Queues a command and wakes the thread; false once closed.  Nothing is
+    // lost before the thread runs or while a box's modal loop runs on it.
+    bool Post(int command, int argument) noexcept;
+    // The oldest command; once closed, CmdStop whatever waits.  False when
+    // none waits.
+    bool TakeCommand(int* command, int* argument) noexcept;
+    // Set by Post and Close; the thread waits on it.
+    HANDLE WakeEvent() const noexcept { return wake_.get(); }
+
+    // Posts a message to the host's window while the playback is open, in
+    // one step with Close: nothing of a closed playback reaches the host.
+    bool PostToHost(UINT message, WPARAM wParam) noexcept;
+
+    // ---- seeks -----------------------------------------------------------
+    // SetOutputTime waits until the thread has handed its seek to the
+    // engine, not until the engine has finished it (that comes with the
+    // engine's next time report, never while paused).  The state cannot
+    // tell (a seek asked for meanwhile looks the same), so seeks are
+    // counted: asked by SetOutputTime, handed over by the thread one by
+    // one, and all at once when the thread ends or the playback closes.
+    void AskSeek() noexcept;
+    void SeekHanded() noexcept;
+    void AllSeeksHanded() noexcept;
+    bool SeekOutstanding() const noexcept;
+
+    // A host thread announces that it waits for this playback to change, so
+    // that every change wakes it; returns the waiter it replaces.
+    DWORD ExchangeWaiter(DWORD threadId) noexcept;
+
+    // ---- the failure box ---------------------------------------------------
+    // Queues the playback's box and asks its thread to show it: never inside
+    // an engine's call, whose lock a box's message loop would hold while the
+    // host's Stop waits for the thread.  One box a playback: false when it
+    // has had one, or is closed.
+    bool QueueFailureBox(const char* text, const char* caption) noexcept;
+    bool TakeFailureBox(FailureBox* box) noexcept;
+    // The thread shows its box through this: while it is up, Stop's wait
+    // does not run out, and CloseBoxes can answer it.
+    int ShowBox(const FailureBox& box) noexcept;
+    bool BoxShowing() const noexcept;
+    // Answers the playback's box as its close button would.
+    void CloseBoxes() noexcept;
+
+    // ---- the video site ------------------------------------------------------
+    // Keeps the newest video site for Stop to destroy; returns the one it
+    // replaces.  A closed playback keeps nothing: the site comes back, for
+    // the caller to destroy.
+    ComPtr<rma::IRMASiteWindowed> AdoptVideoSite(ComPtr<rma::IRMASiteWindowed> site, HWND window) noexcept;
+    ComPtr<rma::IRMASiteWindowed> TakeVideoSite() noexcept;
+    // The newest site's window; kept after the window is gone.
+    HWND VideoWindow() const noexcept;
+
+    OutputGate& Gate() noexcept { return gate_; }
+
+    // ---- the host's thread only ------------------------------------------
+    UniqueHandle thread;
+    DWORD threadId = 0;
+    bool paused = false;
+    HWND caption = nullptr;  // the status caption, made and destroyed by ui/
+
+private:
+    void Changed();  // lock_ held
+
+    char path_[kPathCapacity] = {};
+    char url_[MAX_PATH] = {};
+    const bool quiet_;
+
+    mutable std::mutex lock_;
+    std::atomic<bool> closed_{false};  // written under lock_; read without by the gate
+    PlaybackState state_ = StateStarting;
+    bool begun_ = false;
+    bool stopping_ = false;
+    std::int32_t positionMs_ = 0;
+    std::int32_t lengthMs_ = 0;
+    struct Command {
+        int command;
+        int argument;
+    };
+    std::deque<Command> commands_;
+    std::uint32_t seeksAsked_ = 0;
+    std::uint32_t seeksHanded_ = 0;
+    DWORD waiter_ = 0;
+    bool boxQueued_ = false;   // this playback has had its box
+    bool boxWaiting_ = false;  // queued and not yet taken
+    FailureBox box_{};
+    DWORD boxThread_ = 0;      // the thread whose box is up, or 0
+    ComPtr<rma::IRMASiteWindowed> videoSite_;
+    HWND videoWindow_ = nullptr;
+
+    UniqueHandle wake_;
+    OutputGate gate_;
+};
+
+using PlaybackRef = std::shared_ptr<Playback>;
+
+// The current playback, with a reference; null when none.  Any thread.
+PlaybackRef CurrentPlayback() noexcept;
+// The host's thread: Play installs its new playback, Stop takes it out.
+void InstallPlayback(PlaybackRef playback) noexcept;
+PlaybackRef TakePlayback() noexcept;
+
+// Counts the engine's threads inside the plug-in's code that may stay long
+// (the audio device's Open and time callback), so that the engine is never
+// closed or its library freed under them.
+class EngineCallScope {
+public:
+    EngineCallScope() noexcept;
+    ~EngineCallScope();
+    EngineCallScope(const EngineCallScope&) = delete;
+    EngineCallScope& operator=(const EngineCallScope&) = delete;
+};
+int EngineCallsInside() noexcept;
+
+}  // namespace core

@@ -1,0 +1,25 @@
+// The plug-in's message-only window on the host's thread, the one thread
+// that creates and destroys the plug-in's windows.  Other threads (the
+// engine's, the playback thread, a Stop called from elsewhere) only ask:
+// their work is posted to the window and runs when the host's thread next
+// dispatches messages, in the order asked.
+#pragma once
+
+#include <functional>
+
+namespace ui {
+
+// Init's and Quit's, on the host's thread.  Work still waiting at Quit is
+// dropped unrun.
+void CreateUiWindow() noexcept;
+void DestroyUiWindow() noexcept;
+
+// True on the thread that owns the window (or on any thread when there is
+// none: a host that never called Init).
+bool OnUiThread() noexcept;
+
+// Runs `work` now on the host's thread, or posts it there from any other.
+// Work that cannot be posted (no memory, no window) is dropped.
+void RunOnUiThread(std::function<void()> work) noexcept;
+
+}  // namespace ui
