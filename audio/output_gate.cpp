@@ -8,6 +8,10 @@ using core::g_module;
 
 namespace {
 
+// Output calls take a few milliseconds; one that has not returned by then
+// is hung, and waiting on would hang the engine's thread too.
+constexpr int kAccessWaitMs = 1000;
+
 void RestartCounts(core::OutputGate& gate, int timeMs) {
     gate.flushedToMs = timeMs;
     gate.engineBytes = 0;
@@ -33,12 +37,16 @@ bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
 }
 
 OutputAccess::OutputAccess(core::Playback& playback) noexcept : playback_(playback), gate_(playback.Gate()) {
-    gate_.lock.lock();
+    if (playback_.Closed()) return;
+    locked_ = gate_.lock.try_lock_for(std::chrono::milliseconds(kAccessWaitMs));
+    if (!locked_) core::Trace("the output gate is held by a call that has not returned");
 }
 
-OutputAccess::~OutputAccess() { gate_.lock.unlock(); }
+OutputAccess::~OutputAccess() {
+    if (locked_) gate_.lock.unlock();
+}
 
-bool OutputAccess::open() const noexcept { return !playback_.Closed() && g_module.outMod; }
+bool OutputAccess::open() const noexcept { return locked_ && !playback_.Closed() && g_module.outMod; }
 
 bool OutputAccess::HasRoom(int bytes) const noexcept { return g_module.outMod->CanWrite() >= bytes; }
 

@@ -24,7 +24,9 @@ namespace audio {
 // false comes back.
 bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept;
 
-// Holds the gate's lock for the lifetime of the object.
+// Holds the gate's lock for the lifetime of the object.  A closed
+// playback's gate is not waited for, and a live one's at most a bounded
+// time: behind an output call that hangs, the access is not open.
 class OutputAccess {
 public:
     explicit OutputAccess(core::Playback& playback) noexcept;
@@ -32,7 +34,8 @@ public:
     OutputAccess(const OutputAccess&) = delete;
     OutputAccess& operator=(const OutputAccess&) = delete;
 
-    // False once the playback is closed: no output-module call may be made then.
+    // False once the playback is closed, or when the gate could not be
+    // had: no output-module call may be made then.
     bool open() const noexcept;
     // Whether the output module has room for `bytes` now.
     bool HasRoom(int bytes) const noexcept;
@@ -45,6 +48,7 @@ public:
 private:
     core::Playback& playback_;
     core::OutputGate& gate_;
+    bool locked_ = false;
 };
 
 // Flushes the output module to `timeMs` (a seek began); nothing once the

@@ -77,8 +77,13 @@ int Play(const char* path) noexcept {
         return 1;
     }
     // A playback that ended by itself (the end of the last presentation) is
-    // still held until now.
+    // still held until now; one that a Stop around this Play is ending has
+    // to be through first.
     EndPlayback(TakePlayback(), false);
+    if (!EarlierPlaybacksEnded()) {
+        Trace("Play refused: an earlier playback's thread has not ended");
+        return 1;
+    }
 
     PlaybackRef playback;
     std::unique_ptr<PlaybackRef> forThread;

@@ -1,5 +1,7 @@
 #include "plugin/playback_control.h"
 
+#include <vector>
+
 #include "audio/output_gate.h"
 #include "core/trace.h"
 #include "engine/site_supplier.h"
@@ -45,7 +47,43 @@ bool WaitForThread(core::Playback& playback, DWORD timeoutMs, bool quitting) {
     }
 }
 
+// The playbacks being ended, outermost first: a Play that runs inside an
+// ending's wait must not hand the player a new URL before the old thread's
+// Stop is through.  The host's thread only.
+std::vector<core::PlaybackRef> g_ending;
+
+class EndingPlayback {
+public:
+    explicit EndingPlayback(const core::PlaybackRef& playback) noexcept : noted_(Note(playback)) {}
+    ~EndingPlayback() {
+        if (noted_) g_ending.pop_back();
+    }
+    EndingPlayback(const EndingPlayback&) = delete;
+    EndingPlayback& operator=(const EndingPlayback&) = delete;
+
+private:
+    static bool Note(const core::PlaybackRef& playback) noexcept {
+        try {
+            g_ending.push_back(playback);
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+    const bool noted_;
+};
+
 }  // namespace
+
+bool EarlierPlaybacksEnded() noexcept {
+    for (size_t i = 0; i < g_ending.size(); ++i) {
+        const core::PlaybackRef ending = g_ending[i];
+        // Waited for without taking the handle: the ending that owns it
+        // closes it once this returns.
+        if (ending->thread && !WaitForThread(*ending, kThreadStopTimeoutMs, false)) return false;
+    }
+    return true;
+}
 
 bool PumpMessagesWhile(core::Playback& playback, bool (*keepWaiting)(core::Playback&)) noexcept {
     // Announce the wait before the first look, so that a change between the
@@ -78,10 +116,16 @@ void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept {
     // its windows, and its thread is told to stop.
     playback->Close();
     if (quitting) playback->CloseBoxes();
+    EndingPlayback ending(playback);
+    const DWORD start = GetTickCount();
     audio::CloseOutputModule(*playback, kOutputWaitMs);
     engine::DestroyVideoSite(*playback);
     ui::DestroyStatusWindow(playback);
-    if (playback->thread && !WaitForThread(*playback, kThreadStopTimeoutMs, quitting)) {
+    // A hung output call counts against the thread's time: it is the thread
+    // that hangs in it.
+    const DWORD spent = GetTickCount() - start;
+    const DWORD left = spent < kThreadStopTimeoutMs ? kThreadStopTimeoutMs - spent : 0;
+    if (playback->thread && !WaitForThread(*playback, left, quitting)) {
         MessageBoxA(core::g_module.hMainWindow, "Error asking thread to die: Terminating\n", "Error", MB_OK);
         TerminateThread(playback->thread.get(), 0);
     }

@@ -21,6 +21,12 @@ bool PlaybackThreadRunning(core::Playback& playback) noexcept;
 // never waits for the user.  A thread that does not end is forced to.
 void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept;
 
+// Play's, when it runs inside the wait of a Stop (a message another thread
+// sends): waits for the threads of the playbacks still being ended, so that
+// the player is never given a new URL before an old thread's Stop is
+// through.  False when one of them does not end in time.
+bool EarlierPlaybacksEnded() noexcept;
+
 // Waits until no engine thread is inside the plug-in's code: the engine may
 // be closed and its library freed only then.
 void WaitForEngineCallsToLeave() noexcept;

@@ -252,6 +252,10 @@ static int Apply(const char* command) {
         s->connectMs = a;
         return 0;
     }
+    if (_stricmp(verb, "stopinbegin") == 0 && w.count == 1) {
+        s->stopInBegin = 1;
+        return 0;
+    }
     if (_stricmp(verb, "nopreseek") == 0 && w.count == 1) {
         s->noPreSeek = 1;
         return 0;

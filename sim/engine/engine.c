@@ -92,6 +92,9 @@ static SimPlayer* Unlist(SimEngine* e, void* face) {
 
 static void ClosePlayerOf(SimPlayer* p) {
     SimPlayerClose(p);
+    /* What the client still holds once the player has let go of its sinks and
+     * context and the engine of its own: its player pointer at most. */
+    SimLog("Engine.ClosePlayer: the client holds %lu", (unsigned long)(SimPlayerRefs(p) - 1));
     void* face = SimPlayerFace(p);
     ((Unknown*)face)->vtbl->Release(face);
 }

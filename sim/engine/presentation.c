@@ -464,6 +464,12 @@ HRESULT SimPresentationBegin(SimPresentation* pr) {
     if (pr->phase == PHASE_ENDED) return SIM_E_UNEXPECTED;
     if (!pr->begun) {
         pr->begun = 1;
+        /* A presentation with nothing left to play ends inside Begin, on the
+         * caller's thread, as every player method's reports do. */
+        if (pr->sc.stopInBegin) {
+            End(pr, END_NATURAL, 0);
+            return SIM_OK;
+        }
         if (pr->phase == PHASE_OPEN) StartPlaying(pr);
         return SIM_OK;
     }

@@ -49,6 +49,7 @@ typedef struct SimScenario {
     int eventCount;
     UINT32 connectMs; /* after the contacting texts due at 0 */
     int noPreSeek;
+    int stopInBegin;  /* Begin ends the presentation inside it */
     int stopAtSet;
     UINT32 stopAtMs;
     int errorWhen;

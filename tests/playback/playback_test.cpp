@@ -238,8 +238,11 @@ TEST_F(Playback, QuitTakesTheEngineLinkDownInOrder) {
     engine().Control("reset");
     host->QuitNow();
     const std::string log = engine().Log();
+    // The link's own player pointer is all the client holds at ClosePlayer:
+    // the device, the sinks and the context have let go of theirs.
     const char* const steps[] = {"ErrorSinkControl.RemoveErrorSink", "DeviceManager.Remove", "Engine.ClosePlayer",
-                                 "Player.ClientContext released 0", "CloseEngine"};
+                                 "Player.ClientContext released 0", "Engine.ClosePlayer: the client holds 1",
+                                 "CloseEngine"};
     size_t previous = 0;
     for (const char* step : steps) {
         const size_t at = log.find(step);
@@ -431,10 +434,13 @@ TEST_F(Playback, QuitMessageDuringPlaysWaitIsKeptForTheHost) {
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 7u);
-    // The thread goes on until Stop.
+    // The thread goes on until Stop, and what it does after Stop (it opens
+    // the URL inside Stop's wait) leaves the next Play free to start.
     EXPECT_NE(ThreadHandle(), INVALID_HANDLE_VALUE);
     g_module.Stop();
     EXPECT_EQ(testsupport::CurrentState(), StateIdle);
+    EXPECT_EQ(Play(wav), 0);
+    g_module.Stop();
 }
 
 TEST_F(Playback, CommandPostedRightAfterPlayIsServed) {

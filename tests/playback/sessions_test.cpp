@@ -91,15 +91,20 @@ TEST_F(Sessions, StopDuringTheDrainLeavesTheClosedOutputAloneAndEndsNoFile) {
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
 }
 
-// The presentation ends while a seek is still pending: the host hears the
-// end of the file, not a Stop command, and the closed output is not flushed.
+// The presentation ends while a seek is still pending: the host hears of
+// the end of the file, not a Stop command, and the closed output is not
+// flushed.  The seek is asked for as soon as sound flows, so that it
+// reaches the engine before the end (the engine holds it 800 ms).
 TEST_F(Sessions, SeekPendingWhenThePresentationEndsEndsTheFile) {
     engine().Control("length 900; pace realtime; delay Seek 800");
     ASSERT_EQ(Play(kStream), 0);
-    ASSERT_TRUE(PumpUntil([] { return g_module.GetOutputTime() >= 200; }));
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outWrite.load() >= 1; }));
     g_module.SetOutputTime(0);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() >= 1; }, 10000)) << engine().Log();
     testsupport::PumpFor(200);
+    const std::string log = engine().Log();
+    ASSERT_NE(log.find("Player.Seek 0"), std::string::npos) << log;
+    EXPECT_LT(log.find("Player.Seek 0"), log.find("Sink.OnStop")) << "the seek came after the end:\n" << log;
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
     EXPECT_EQ(host->counts.stopCommands.load(), 0);
     EXPECT_EQ(host->counts.callsAfterClose.load(), 0);
@@ -129,6 +134,131 @@ TEST_F(Sessions, VideoSiteOfAStoppedPlaybackIsGivenBack) {
     g_module.Stop();
     ASSERT_TRUE(PumpUntil([&] { return engine().Query("sites") == 0; }, 5000));
     EXPECT_EQ(CurrentPlayback(), nullptr);
+}
+
+// A remote control sends the host's window a message whose handler stops
+// and plays; it arrives while Stop waits for the playback thread.  The outer
+// Stop ends only its own playback: the new one plays on.
+std::atomic<int> g_nestedPlay{-2};
+WNDPROC g_hostProc = nullptr;
+constexpr UINT kRemoteNext = WM_APP + 21;
+LRESULT CALLBACK RemoteControlled(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kRemoteNext) {
+        g_module.Stop();
+        g_nestedPlay = g_module.Play(const_cast<char*>(kStream));
+        return 0;
+    }
+    return CallWindowProcA(g_hostProc, window, message, wParam, lParam);
+}
+
+TEST_F(Sessions, StopAndPlaySentDuringStopLeaveTheNewPlaybackPlaying) {
+    engine().Control("length 60000; delay Stop 600");
+    ASSERT_EQ(Play(kStream), 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outWrite.load() >= 1; }));
+    g_nestedPlay = -2;
+    g_hostProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(host->window(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RemoteControlled)));
+    const HWND window = host->window();
+    testsupport::EngineThreadCall remote([window] {
+        Sleep(150);
+        SendMessageA(window, kRemoteNext, 0, 0);
+    });
+    g_module.Stop();
+    ASSERT_TRUE(remote.Finish());
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_hostProc));
+    EXPECT_EQ(g_nestedPlay.load(), 0);
+    ASSERT_NE(CurrentPlayback(), nullptr) << "the outer Stop took the new playback";
+    const int writes = host->counts.outWrite.load();
+    EXPECT_TRUE(PumpUntil([&] { return host->counts.outWrite.load() > writes + 2; }, 5000))
+        << "state " << testsupport::CurrentState() << "\n" << engine().Log();
+    EXPECT_TRUE(IsAudioFlowing(testsupport::CurrentState())) << testsupport::CurrentState();
+    engine().Control("delay Stop 0");
+    g_module.Stop();
+    EXPECT_EQ(host->counts.outOpen.load(), host->counts.outClose.load());
+}
+
+// Quit with the playback's error box up answers the box itself: the host
+// does not wait for the user, and the engine is not freed under the box.
+TEST_F(Sessions, QuitWithAnErrorBoxUpAnswersItAndDoesNotWaitForTheUser) {
+    boxes.SetAnswer(0);  // left up, as a user away from the screen leaves it
+    engine().Control("length 60000; error open 0x80004005");
+    Play(kStream);
+    ASSERT_TRUE(boxes.WaitForCount(1)) << engine().Log();
+    const HWND box = boxes.Boxes()[0].window;
+    ASSERT_TRUE(IsWindow(box));
+    const DWORD start = GetTickCount();
+    host->QuitNow();
+    const DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 3000u) << "Quit waited for the user";
+    EXPECT_FALSE(IsWindow(box));
+    EXPECT_FALSE(ForcedStopSeen());
+}
+
+// A box the user takes long to answer is not a hung thread: Stop waits for
+// the answer, however long, and forces nothing.
+TEST_F(Sessions, ErrorBoxUpLongerThanStopsGuardIsWaitedFor) {
+    boxes.SetAnswer(0);
+    engine().Control("length 60000; error open 0x80004005");
+    Play(kStream);
+    ASSERT_TRUE(boxes.WaitForCount(1)) << engine().Log();
+    const HWND box = boxes.Boxes()[0].window;
+    testsupport::EngineThreadCall user([box] {
+        Sleep(6000);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    });
+    const DWORD took = TimedStop();
+    ASSERT_TRUE(user.Finish());
+    EXPECT_GE(took, 5500u);
+    EXPECT_FALSE(ForcedStopSeen()) << "the thread was killed while its box was up";
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
+}
+
+// An output call that hangs while the thread plays out the end does not
+// hang Stop: Stop waits for the output a bounded time and then for the
+// thread, which it ends by force, within its usual guard.
+TEST_F(Sessions, OutputCallThatHangsDoesNotHangStop) {
+    engine().Control("length 60000");
+    host->settings.isPlaying = 1;
+    ASSERT_EQ(Play(kStream), 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outWrite.load() >= 1; }));
+    host->settings.isPlayingHangMs = 30000;
+    const int probes = host->counts.outIsPlaying.load();
+    CurrentPlayback()->Post(CmdStreamEnded, 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outIsPlaying.load() > probes; }));
+    const DWORD took = TimedStop();
+    host->settings.isPlayingHangMs = 0;
+    EXPECT_LT(took, 8000u) << "Stop waited for the hung output call";
+    EXPECT_TRUE(ForcedStopSeen());
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
+}
+
+// The engine may end a presentation inside Begin: the playback hears of it
+// (the thread marks its presentation begun before it calls Begin), and the
+// host is told to stop instead of waiting for an end that never comes.
+TEST_F(Sessions, EndReportedInsideBeginStopsThePlayback) {
+    engine().Control("length 60000; stopinbegin");
+    Play(kStream);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() >= 1; }, 5000)) << engine().Log();
+    EXPECT_EQ(engine().Query("where Sink.OnStop"), 3) << "inside Begin";
+    EXPECT_EQ(host->counts.stopCommands.load() + host->counts.endOfFileMessages.load(), 1);
+}
+
+// An end of file that the playback posted just before the user's Stop, and
+// the host has not read yet, is taken back: the host does not skip on.
+TEST_F(Sessions, EndOfFileQueuedJustBeforeStopIsTakenBack) {
+    engine().Control("length 60000");
+    ASSERT_EQ(Play(kStream), 0);
+    const PlaybackRef playback = CurrentPlayback();
+    // The end, then no message dispatched until Stop: the thread plays out
+    // the (empty) output, posts the end of file and stops the player.
+    playback->Post(CmdStreamEnded, 0);
+    ASSERT_EQ(WaitForSingleObject(playback->thread.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, host->window(), winamp::kEndOfFileMessage, winamp::kEndOfFileMessage,
+                             PM_NOREMOVE));
+    g_module.Stop();
+    testsupport::PumpFor(100);
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
 }
 
 }  // namespace

@@ -257,6 +257,7 @@ void MessageBoxWatcher::Scan() {
             box.caption = WindowText(dialog);
             HWND textControl = GetDlgItem(dialog, 0xFFFF);
             if (textControl) box.text = WindowText(textControl);
+            box.window = dialog;
             box.owner = GetWindow(dialog, GW_OWNER);
             box.style = GetWindowLongA(dialog, GWL_STYLE);
             EnumChildWindows(dialog, FindIcon, reinterpret_cast<LPARAM>(&box.hasIcon));
@@ -380,6 +381,8 @@ int __cdecl OutCanWrite() {
 int __cdecl OutIsPlaying() {
     ++C().outIsPlaying;
     CountCallOnClosed();
+    // A hung output: the call returns once the test clears the setting.
+    for (int waited = 0; S().isPlayingHangMs.load() > waited; waited += 10) Sleep(10);
     return AnswersAsOpen() ? S().isPlaying.load() : 0;
 }
 int __cdecl OutPause(int pause) { ++C().outPause; CountCallOnClosed(); C().lastPause = pause; return 0; }

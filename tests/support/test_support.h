@@ -80,6 +80,7 @@ HostsimRun RunHostsim(const std::string& arguments, DWORD timeoutMs = 90000);
 struct SeenBox {
     std::string caption;
     std::string text;
+    HWND window = nullptr;
     HWND owner = nullptr;
     LONG style = 0;        // window style of the dialog
     bool hasIcon = false;  // the dialog shows an icon
@@ -87,7 +88,8 @@ struct SeenBox {
 };
 
 // Finds the process's message boxes (#32770 dialogs) from a thread of its
-// own, records each once, and answers it with the configured button.
+// own, records each once, and answers it with the configured button (0
+// leaves it up, for the test to answer through SeenBox.window).
 class MessageBoxWatcher {
 public:
     explicit MessageBoxWatcher(int answer = IDOK);
@@ -142,6 +144,7 @@ struct HostSettings {
     // to both, as a real output does.
     std::atomic<int> canWrite{1 << 20};        // bytes CanWrite reports
     std::atomic<int> isPlaying{0};             // what IsPlaying answers
+    std::atomic<int> isPlayingHangMs{0};       // IsPlaying returns after that long, or once it is 0
     // What GetOutputTime and GetWrittenTime answer; -1: the time of the bytes
     // written since Open or the last Flush(ms), counted from ms, as an
     // output that plays what it is given at once.
