@@ -146,7 +146,8 @@ bool Playback::Post(int command, int argument) noexcept {
 bool Playback::TakeCommand(int* command, int* argument) noexcept {
     std::lock_guard<std::mutex> lock(lock_);
     if (closed_.load()) {
-        *command = CmdStop;
+        // The user still learns why the playback failed, then it stops.
+        *command = boxWaiting_ ? CmdShowBox : CmdStop;
         *argument = 0;
         return true;
     }

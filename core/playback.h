@@ -158,8 +158,8 @@ public:
     // Queues a command and wakes the thread; false once closed.  Nothing is
     // lost before the thread runs or while a box's modal loop runs on it.
     bool Post(int command, int argument) noexcept;
-    // The oldest command; once closed, CmdStop whatever waits.  False when
-    // none waits.
+    // The oldest command; once closed, CmdShowBox while the failure box
+    // waits and then CmdStop, whatever else waits.  False when none waits.
     bool TakeCommand(int* command, int* argument) noexcept;
     // Set by Post and Close; the thread waits on it.
     HANDLE WakeEvent() const noexcept { return wake_.get(); }

@@ -55,6 +55,7 @@ void Quit() noexcept {
     if (quitSeen) PostQuitMessage(quitCode);
     // The playback's box is answered first: Quit never waits for the user.
     EndPlayback(TakePlayback(), true);
+    EndSpareThread();
     // The engine's library must not go while one of its threads is still in
     // the plug-in's code.
     WaitForEngineCallsToLeave();
@@ -86,23 +87,21 @@ int Play(const char* path) noexcept {
     }
 
     PlaybackRef playback;
-    std::unique_ptr<PlaybackRef> forThread;
     try {
         playback = std::make_shared<Playback>(path, url, quiet != 0);
-        forThread = std::make_unique<PlaybackRef>(playback);
     } catch (...) {
         return 1;
     }
-    DWORD threadId = 0;
-    UniqueHandle thread(CreateThread(nullptr, 0, PlaybackThread, forThread.get(), CREATE_SUSPENDED, &threadId));
-    if (!thread) return 1;
-    forThread.release();  // the thread's now
-    playback->thread = std::move(thread);
-    playback->threadId = threadId;
+    // Installed first: the thread's first call into the player may report.
     InstallPlayback(playback);
-    ResumeThread(playback->thread.get());
+    if (!StartPlaybackThread(playback)) {
+        EndPlayback(TakePlayback(), false);
+        return 1;
+    }
 
     PumpMessagesWhile(*playback, StillStarting);
+    // The next track's thread gets ready while this one plays.
+    PrepareSpareThread();
     const PlaybackState state = playback->State();
     return !playback->Closed() && (state == StateOpened || state == StatePlaying) ? 0 : 1;
 }

@@ -1,6 +1,8 @@
 #include "plugin/playback_thread.h"
 
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "audio/output_gate.h"
 #include "core/playback.h"
@@ -46,13 +48,9 @@ bool WaitForCommand(Playback& playback) {
     return true;
 }
 
-}  // namespace
-
-DWORD WINAPI PlaybackThread(void* parameter) noexcept {
-    const std::unique_ptr<PlaybackRef> held(static_cast<PlaybackRef*>(parameter));
-    Playback& playback = **held;
+void RunPlayback(Playback& playback) {
     // A playback stopped before its thread ran has nothing to open or stop.
-    if (playback.Closed()) return 0;
+    if (playback.Closed()) return;
 
     rma::IRMAPlayer* player = engine::CurrentLink()->Player();
     const HRESULT opened = player->OpenURL(playback.Url());
@@ -109,7 +107,72 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
     TraceFailure("Stop", player->Stop());
     // Seeks still queued will not be carried out: nobody waits for them.
     playback.Finish();
+}
+
+// A thread waiting for its playback: the host sets `playback` (null: end
+// without one) and then the event.  The thread owns the record.
+struct ThreadStart {
+    UniqueHandle go;
+    PlaybackRef playback;
+};
+
+DWORD WINAPI PlaybackThread(void* parameter) noexcept {
+    const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+    WaitForSingleObject(start->go.get(), INFINITE);
+    if (start->playback) RunPlayback(*start->playback);
     return 0;
+}
+
+// The spare, held by the host's thread until a playback takes it.
+struct Spare {
+    UniqueHandle thread;
+    DWORD id = 0;
+    ThreadStart* start = nullptr;  // the thread's, valid until `go` is set
+};
+Spare g_spare;
+
+bool StartThread(Spare* spare) noexcept {
+    std::unique_ptr<ThreadStart> start(new (std::nothrow) ThreadStart);
+    if (!start) return false;
+    start->go.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!start->go) return false;
+    DWORD id = 0;
+    UniqueHandle thread(CreateThread(nullptr, 0, PlaybackThread, start.get(), 0, &id));
+    if (!thread) return false;
+    spare->start = start.release();  // the thread's now
+    spare->thread = std::move(thread);
+    spare->id = id;
+    return true;
+}
+
+// Hands the spare's thread its playback (or none) and lets it go.
+void Release(Spare* spare, PlaybackRef playback) noexcept {
+    ThreadStart* start = std::exchange(spare->start, nullptr);
+    start->playback = std::move(playback);
+    SetEvent(start->go.get());
+}
+
+}  // namespace
+
+bool StartPlaybackThread(const PlaybackRef& playback) noexcept {
+    Spare spare = std::move(g_spare);
+    g_spare = Spare{};
+    if (!spare.start && !StartThread(&spare)) return false;
+    playback->thread = std::move(spare.thread);
+    playback->threadId = spare.id;
+    Release(&spare, playback);
+    return true;
+}
+
+void PrepareSpareThread() noexcept {
+    if (!g_spare.start) StartThread(&g_spare);
+}
+
+void EndSpareThread() noexcept {
+    if (!g_spare.start) return;
+    Release(&g_spare, nullptr);
+    WaitForSingleObject(g_spare.thread.get(), INFINITE);
+    g_spare = Spare{};
 }
 
 }  // namespace plugin

@@ -2,12 +2,21 @@
 // begins it and then serves the playback's commands until it ends.
 #pragma once
 
-#include <windows.h>
+#include "core/playback.h"
 
 namespace plugin {
 
-// The thread's procedure; its parameter is a core::PlaybackRef made with
-// new, which the thread owns and frees.
-DWORD WINAPI PlaybackThread(void* playback) noexcept;
+// Gives `playback` its thread (playback->thread and threadId): the spare
+// made ready beforehand when there is one, else a new one.  False when no
+// thread could be started.  The host's thread only, as are the two below.
+bool StartPlaybackThread(const core::PlaybackRef& playback) noexcept;
+
+// Makes a spare thread ready for the next playback, unless one is.  A new
+// thread takes milliseconds to start under Wine, on the path from one track
+// to the next; the spare starts while the track plays.
+void PrepareSpareThread() noexcept;
+
+// Quit's: ends the spare thread, if any, and waits for it.
+void EndSpareThread() noexcept;
 
 }  // namespace plugin

@@ -396,11 +396,17 @@ TEST_F(Playback, VolumeAndPanPassStraightThrough) {
     EXPECT_EQ(host->counts.lastPan.load(), -127);
 }
 
-TEST_F(Playback, LengthAndPositionStartAtZero) {
-    engine().Control("length 5000; delay Begin 200");
-    ASSERT_EQ(Play(wav), 0);
+// The host never reads one playback's length or position during the next.
+TEST_F(Playback, LengthAndPositionAreThePlaybacksOwn) {
+    engine().Control("length 5000");
+    ASSERT_EQ(Play("rtsp://test.invalid/stream.rm"), 0);
+    ASSERT_TRUE(PumpUntil([] { return g_module.GetLength() == 5000 && g_module.GetOutputTime() > 0; }));
+    g_module.Stop();
     EXPECT_EQ(g_module.GetLength(), 0);
     EXPECT_EQ(g_module.GetOutputTime(), 0);
+    ASSERT_EQ(Play(wav), 0);
+    EXPECT_NE(g_module.GetLength(), 5000);
+    EXPECT_LT(g_module.GetOutputTime(), 300);
     g_module.Stop();
 }
 

@@ -110,6 +110,8 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
             if (msg.message == WM_QUIT) continue;
             DispatchMessageA(&msg);
         }
+        // Looked at again before sleeping: what was dispatched may have done it.
+        if (done()) break;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
     return true;
