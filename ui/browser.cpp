@@ -73,8 +73,9 @@ void RunProgram(const char* programPath, const char* argument, WORD showState) n
 
     if (CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP,
                        nullptr, nullptr, &startup, &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        // Nothing waits for the browser: both handles go at once.
+        const core::UniqueHandle thread(process.hThread);
+        const core::UniqueHandle child(process.hProcess);
     }
 }
 

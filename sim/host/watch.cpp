@@ -175,8 +175,17 @@ void Scan() {
         } else if (GetWindow(window, GW_OWNER) == g_watch.host) {
             // Captioned windows only: the system's helper windows (IME) have none.
             bool captioned = (GetWindowLongA(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
-            if (_stricmp(cls.c_str(), "STATIC") == 0) status.insert(window);
-            else if (captioned) video.insert(window);
+            if (_stricmp(cls.c_str(), "STATIC") == 0) {
+                // The plug-in's windows are the host thread's, whichever
+                // thread asked for them: one made elsewhere dies with its
+                // thread and cannot be destroyed by Stop.
+                if (!g_watch.status.count(window) &&
+                    GetWindowThreadProcessId(window, nullptr) != GetWindowThreadProcessId(g_watch.host, nullptr))
+                    Unexpected("status window made off the host's thread");
+                status.insert(window);
+            } else if (captioned) {
+                video.insert(window);
+            }
         }
     }
     AnswerDue(boxes);
