@@ -20,6 +20,8 @@
 //   Calls OpenURL, Begin, Seek and Stop into the player, plays out the
 //   output at the end of a stream, and shows the playback's failure box.
 //   It takes its commands from the playback's queue, woken by an event.
+//   It is started ahead, as the spare of the Play before (plugin/), and
+//   ends with its playback; Stop joins it.
 // The engine's timer thread
 //   Opens the audio device, writes audio into it, pauses, resumes and
 //   resets it (audio/).  It holds the engine's own lock throughout.
@@ -43,8 +45,12 @@
 //   gate's fields.  Stop waits for it at most a bounded time.  lock_ is
 //   never taken while it is held.
 // - AudioDevice's lock (audio/): its response, its playback, its DSP buffer.
-// Plain fields, each touched by one thread only: the thread's handle and
-// id, the pause mark and the status caption (the host's thread).
+// Atomics: closed_ (read by the gate without lock_), the count of engine
+// threads inside the plug-in (below), the device's own flags (audio/), and
+// the message-only window with its thread (ui/), read by any thread.
+// Plain fields, each touched by one thread only: the playback's thread
+// handle and id, the pause mark and the status caption; the spare thread
+// and the playbacks being ended (plugin/).  All the host's thread's.
 #pragma once
 
 #include <windows.h>
