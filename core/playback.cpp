@@ -84,6 +84,14 @@ bool Playback::SetSeekState(PlaybackState state) noexcept {
 
 bool Playback::Fail() noexcept { return SetSeekState(StateFailed); }
 
+bool Playback::FailFirst() noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (closed_.load() || state_ == StateIdle || state_ == StateFailed) return false;
+    state_ = StateFailed;
+    Changed();
+    return true;
+}
+
 void Playback::Finish() noexcept {
     std::lock_guard<std::mutex> lock(lock_);
     if (state_ != StateFailed) state_ = StateIdle;

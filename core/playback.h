@@ -143,6 +143,8 @@ public:
     bool SetSeekState(PlaybackState state) noexcept;
     // StateFailed, while open and not ended; false when nothing is failed.
     bool Fail() noexcept;
+    // The same, and false also when it had failed already.
+    bool FailFirst() noexcept;
     // The thread's last word: StateIdle, unless the playback failed, which
     // stands until the host's Stop.
     void Finish() noexcept;

@@ -64,7 +64,13 @@ void RunPlayback(Playback& playback) {
         playback.Advance(StateStarting, StateOpened);
         // Marked first: the engine may report the end inside Begin.
         playback.MarkBegun();
-        TraceFailure("Begin", player->Begin());
+        const HRESULT begun = player->Begin();
+        TraceFailure("Begin", begun);
+        // A presentation that cannot begin (it ended unheard, by an error
+        // outside the error sink's range) would never end: the host is told
+        // to stop.  One that failed aloud has its box, which does that.
+        if (begun != 0 && playback.FailFirst())
+            playback.PostToHost(WM_COMMAND, winamp::kStopCommand);
     }
 
     for (;;) {

@@ -313,6 +313,18 @@ TEST_F(Playback, RefusedUrlFailsUntilStop) {
     g_module.Stop();
 }
 
+// A presentation that ended before Begin without a report the plug-in hears
+// (an error outside the error sink's range): Begin is refused, and the host
+// is told to stop instead of waiting for an end that never comes.
+TEST_F(Playback, RefusedBeginStopsThePlaybackItCannotStart) {
+    engine().Control("length 400; delay Begin 800; error open 0x80070057 7");
+    EXPECT_EQ(Play(wav), 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() >= 1; }, 5000)) << engine().Log();
+    EXPECT_EQ(host->counts.stopCommands.load(), 1);
+    EXPECT_EQ(boxes.Count(), 0u) << "the engine reported nothing to tell";
+    EXPECT_EQ(testsupport::CurrentState(), StateIdle);
+}
+
 // The engine opens any URL and reports a missing file later, on its system
 // thread (the host's): one box, the playback failed, one Stop command.
 TEST_F(Playback, MissingFileIsReportedByTheEngine) {
