@@ -69,7 +69,8 @@ void DestroyNow(Playback& playback) {
 void ShowStatusText(const PlaybackRef& playback, const char* text) noexcept {
     if (!playback) return;
     try {
-        RunOnUiThread([playback, caption = std::string(text ? text : "")] { ShowNow(*playback, caption.c_str()); });
+        std::string caption(text ? text : "");
+        RunOnUiThread([playback, caption = std::move(caption)] { ShowNow(*playback, caption.c_str()); });
     } catch (...) {
         // No memory for the caption: it is not shown.
     }

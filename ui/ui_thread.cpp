@@ -69,11 +69,7 @@ bool OnUiThread() noexcept {
     return thread == 0 || thread == GetCurrentThreadId();
 }
 
-void RunOnUiThread(std::function<void()> work) noexcept {
-    if (OnUiThread()) {
-        work();
-        return;
-    }
+void PostToUiThread(std::function<void()>&& work) noexcept {
     Work* posted = new (std::nothrow) Work(std::move(work));
     if (!posted) return;
     HWND window = g_window.load();

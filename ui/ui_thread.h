@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <utility>
 
 namespace ui {
 
@@ -18,8 +19,22 @@ void DestroyUiWindow() noexcept;
 // none: a host that never called Init).
 bool OnUiThread() noexcept;
 
+// Posts `work` to the host's thread; dropped when it cannot be (no window).
+void PostToUiThread(std::function<void()>&& work) noexcept;
+
 // Runs `work` now on the host's thread, or posts it there from any other.
 // Work that cannot be posted (no memory, no window) is dropped.
-void RunOnUiThread(std::function<void()> work) noexcept;
+template <class Work>
+void RunOnUiThread(Work&& work) noexcept {
+    if (OnUiThread()) {
+        work();
+        return;
+    }
+    try {
+        PostToUiThread(std::function<void()>(std::forward<Work>(work)));
+    } catch (...) {
+        // No memory for the work: it is dropped, as with no window.
+    }
+}
 
 }  // namespace ui
