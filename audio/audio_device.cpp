@@ -165,23 +165,27 @@ HRESULT AudioDevice::Write(const AudioData* data) noexcept {
     // per-block path, and it never waits.
     if (!data) return kInvalidArg;
     if (!opened_) return kUnexpected;
-    if (!HoldsResponse()) return kFail;
-
-    if (firstWrite_.exchange(0))
-        granularityMs_ = std::max<ULONG32>(GranularityMs(Pcm(), format_.maxBlockSize), kMinGranularityMs);
-
-    if (rma::IRMABuffer* buffer = data->data) {
-        ULONG32 size = buffer->GetSize();
-        char* block = reinterpret_cast<char*>(buffer->GetBuffer());
+    {
+        // One lock a block: the response, the playback and the DSP buffer.
         std::lock_guard<std::mutex> lock(lock_);
-        if (block && playback_ && IsAudioFlowing(playback_->State()) &&
-            !PassToHost(*playback_, block, static_cast<int>(std::min<ULONG32>(size, INT_MAX / 2)))) {
-            // The engine keeps the block and writes it again first: the
-            // engine's thread (the host's own, inside the time callback)
-            // must not wait here for the output to make room.
-            return kWouldBlock;
+        if (!response_) return kFail;
+
+        if (firstWrite_.exchange(0))
+            granularityMs_ = std::max<ULONG32>(GranularityMs(Pcm(), format_.maxBlockSize), kMinGranularityMs);
+
+        if (rma::IRMABuffer* buffer = data->data) {
+            ULONG32 size = buffer->GetSize();
+            char* block = reinterpret_cast<char*>(buffer->GetBuffer());
+            if (block && playback_ && IsAudioFlowing(playback_->State()) &&
+                !PassToHost(*playback_, block, static_cast<int>(std::min<ULONG32>(size, INT_MAX / 2)))) {
+                // The engine keeps the block and writes it again first: the
+                // engine's thread (the host's own, inside the time callback)
+                // must not wait here for the output to make room.
+                return kWouldBlock;
+            }
         }
     }
+    // Outside the lock: entering the callback calls into the engine.
     ScheduleTimeCallback();
     return kOk;
 }

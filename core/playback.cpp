@@ -187,12 +187,6 @@ void Playback::SeekHanded() noexcept {
     Changed();
 }
 
-void Playback::AllSeeksHanded() noexcept {
-    std::lock_guard<std::mutex> lock(lock_);
-    seeksHanded_ = seeksAsked_;
-    Changed();
-}
-
 bool Playback::SeekOutstanding() const noexcept {
     std::lock_guard<std::mutex> lock(lock_);
     return seeksHanded_ != seeksAsked_;
@@ -272,6 +266,8 @@ PlaybackRef CurrentPlayback() noexcept {
 }
 
 void InstallPlayback(PlaybackRef playback) noexcept {
+    // The old one is let go outside the lock: its last reference may run
+    // its destructor.
     PlaybackRef old;
     {
         std::lock_guard<std::mutex> lock(g_slotLock);

@@ -185,7 +185,6 @@ public:
     // one, and all at once when the thread ends or the playback closes.
     void AskSeek() noexcept;
     void SeekHanded() noexcept;
-    void AllSeeksHanded() noexcept;
     bool SeekOutstanding() const noexcept;
 
     // A host thread announces that it waits for this playback to change, so

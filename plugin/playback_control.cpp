@@ -6,6 +6,7 @@
 #include "core/trace.h"
 #include "engine/site_supplier.h"
 #include "ui/status_window.h"
+#include "ui/ui_thread.h"
 
 namespace plugin {
 namespace {
@@ -134,15 +135,9 @@ void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept {
     // has not read yet, is taken back: the user stopped, and the host must
     // not go on to the next track.
     MSG msg;
-    while (core::g_module.hMainWindow && PeekMessageA(&msg, core::g_module.hMainWindow, winamp::kEndOfFileMessage,
-                                                      winamp::kEndOfFileMessage, PM_REMOVE)) {
-        // A quit comes whatever the filter says: it stays for the host's loop.
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
-        }
+    while (core::g_module.hMainWindow &&
+           ui::TakePostedMessage(core::g_module.hMainWindow, winamp::kEndOfFileMessage, &msg))
         core::Trace("end of file of the stopped playback taken back");
-    }
 }
 
 void WaitForEngineCallsToLeave() noexcept {

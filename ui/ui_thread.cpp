@@ -51,17 +51,17 @@ void DestroyUiWindow() noexcept {
     HWND window = g_window.exchange(nullptr);
     if (!window) return;
     MSG msg;
-    while (PeekMessageA(&msg, window, kRunMessage, kRunMessage, PM_REMOVE)) {
-        // A quit comes whatever the filter says: it stays for the host's loop.
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
-        }
-        delete reinterpret_cast<Work*>(msg.lParam);
-    }
+    while (TakePostedMessage(window, kRunMessage, &msg)) delete reinterpret_cast<Work*>(msg.lParam);
     DestroyWindow(window);
     g_thread.store(0);
     UnregisterClassA(kClassName, core::g_module.hDllInstance);
+}
+
+bool TakePostedMessage(HWND window, UINT message, MSG* msg) noexcept {
+    if (!PeekMessageA(msg, window, message, message, PM_REMOVE)) return false;
+    if (msg->message != WM_QUIT) return true;
+    PostQuitMessage(static_cast<int>(msg->wParam));
+    return false;
 }
 
 bool OnUiThread() noexcept {

@@ -5,6 +5,8 @@
 // dispatches messages, in the order asked.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <utility>
 
@@ -18,6 +20,11 @@ void DestroyUiWindow() noexcept;
 // True on the thread that owns the window (or on any thread when there is
 // none: a host that never called Init).
 bool OnUiThread() noexcept;
+
+// Removes the calling thread's next posted `message` for `window` into
+// *msg.  A quit comes out of the queue whatever the filter says: it is
+// posted again for the host's own loop, and the answer is false.
+bool TakePostedMessage(HWND window, UINT message, MSG* msg) noexcept;
 
 // Posts `work` to the host's thread; dropped when it cannot be (no window).
 void PostToUiThread(std::function<void()>&& work) noexcept;
