@@ -104,6 +104,16 @@ install_with_wine32() {
     return 1
 }
 
+# Wine takes its locale from the system's: the Korean cases need ko_KR.
+ensure_korean_locale() {
+    locale -a 2>/dev/null | grep -qi '^ko_KR.utf8$' && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    dpkg-query -W -f='${Status}' locales 2>/dev/null | grep -q "ok installed" ||
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq locales >/dev/null
+    $sudo localedef -i ko_KR -f UTF-8 ko_KR.UTF-8
+}
+
 # True when this kernel runs 32-bit programs natively (and so 32-bit Wine).
 runs_32bit() {
     /lib/ld-linux.so.2 --version >/dev/null 2>&1 || return 1
