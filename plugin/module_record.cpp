@@ -13,10 +13,12 @@ char kDescription[] = "Kelvane's RealAudio plugin for Winamp v1.6 (x64)";
 #else
 char kDescription[] = "Kelvane's RealAudio plugin for Winamp v1.6 (x86)";
 #endif
-// Extension list / description pairs, ended by an empty string (87 bytes).
+// Extension list / description pairs, ended by an empty string (86 bytes).
+// No list ends in ';': the host matches every piece, an empty one too, and
+// an empty piece claims every name without an extension (internet radio).
 char kFileExtensions[] =
-    "RA;RM;RMJ\0Real Media File(*.RA;*.RM;*.RMJ)\0RAM;RMM;\0Real Media Meta File(*.RAM;*.RMM)\0";
-static_assert(sizeof(kFileExtensions) == 87, "the file-type list is 87 bytes");
+    "RA;RM;RMJ\0Real Media File(*.RA;*.RM;*.RMJ)\0RAM;RMM\0Real Media Meta File(*.RAM;*.RMM)\0";
+static_assert(sizeof(kFileExtensions) == 86, "the file-type list is 86 bytes");
 
 }  // namespace
 }  // namespace plugin

@@ -99,7 +99,7 @@ TEST(BinaryFace, ModuleRecordAsTheHostReadsIt) {
     EXPECT_EQ(record->is_seekable, 1);
     EXPECT_EQ(record->UsesOutputPlug, 1);
     static const char kTypes[] =
-        "RA;RM;RMJ\0Real Media File(*.RA;*.RM;*.RMJ)\0RAM;RMM;\0Real Media Meta File(*.RAM;*.RMM)\0";
+        "RA;RM;RMJ\0Real Media File(*.RA;*.RM;*.RMJ)\0RAM;RMM\0Real Media Meta File(*.RAM;*.RMM)\0";
     EXPECT_EQ(std::memcmp(record->FileExtensions, kTypes, sizeof(kTypes)), 0);
     // The host's fields are empty until the host writes them.
     EXPECT_EQ(record->hMainWindow, nullptr);
