@@ -36,19 +36,23 @@ private:
 
 void ReadMediaInfo(const char* file, char* title, int* lengthMs) noexcept {
     const char* name = file;
-    core::PlaybackRef playing;
+    std::int32_t engineLengthMs = 0;
     if (!name || !*name) {
-        // The playing entry: its length is the one playback reports.
-        playing = core::CurrentPlayback();
-        if (lengthMs) *lengthMs = playing ? playing->LengthMs() : 0;
-        lengthMs = nullptr;
+        // The playing entry.  The host asks right after Play returns and
+        // keeps the answer: until the engine has reported a length, the
+        // header's (or unknown) stands, never a 0 that shows as "0:00".
+        const core::PlaybackRef playing = core::CurrentPlayback();
+        engineLengthMs = playing ? playing->LengthMs() : 0;
         name = playing ? playing->Path() : "";
     }
     if (title) CopyDefaultTitle(name, title);
     if (lengthMs) *lengthMs = kDefaultLengthMs;
 
-    MediaFile media(name);
-    if (media.IsOpen()) ReadHeader(media, title, lengthMs);
+    if (*name) {
+        MediaFile media(name);
+        if (media.IsOpen()) ReadHeader(media, title, lengthMs);
+    }
+    if (lengthMs && engineLengthMs > 0) *lengthMs = engineLengthMs;
 }
 
 }  // namespace mediainfo

@@ -147,10 +147,16 @@ TEST(PlayingEntry, NullOrEmptyNameTakesPlaybacksLengthAndTheHeadersTitle) {
     Answer lengthOnly = Read(nullptr, false, true);
     EXPECT_EQ(lengthOnly.lengthMs, 4321);
 
+    // The host asks right after Play and keeps what it gets: before the
+    // engine has reported a length, the header's stands, or unknown.
+    PlayingEntry starting(path, 0);
+    EXPECT_EQ(Read("").lengthMs, 500);
     PlayingEntry stream("http://example.invalid/radio.ram", 0);
     Answer s = Read("");
     EXPECT_EQ(s.title, "http://example.invalid/radio.ram");
-    EXPECT_EQ(s.lengthMs, 0);
+    EXPECT_EQ(s.lengthMs, -1000);
+    TakePlayback();
+    EXPECT_EQ(Read("").lengthMs, -1000);
 }
 
 TEST(FileAccess, ReadsFilesOthersWriteAndLeavesThemFree) {
