@@ -65,7 +65,17 @@ bool EngineLibraryName(char (&name)[MAX_PATH]) {
     return true;
 }
 
+// After a failed Play the host goes straight on to the next entry: a
+// playlist of old files would bring one box an entry, each OK a browser.
+// So the user is warned once a host session (Init to Quit), and again only
+// after the engine has been found meanwhile.  The host's thread only.
+bool g_missingWarned = false;
+
 void WarnEngineMissing() {
+    if (std::exchange(g_missingWarned, true)) {
+        core::Trace("the engine is still missing; the user has been told");
+        return;
+    }
     const bool korean = core::g_koreanLocale;
     const int answer = MessageBoxA(core::g_module.hMainWindow, korean ? kMissingEngineTextKorean : kMissingEngineText,
                                    korean ? kMissingEngineCaptionKorean : kMissingEngineCaption,
@@ -81,7 +91,10 @@ EngineLink* g_link = nullptr;
 bool EngineLink::LoadLibraryStep() noexcept {
     char name[MAX_PATH];
     if (EngineLibraryName(name)) library_.reset(LoadLibraryA(name));
-    if (library_) return true;
+    if (library_) {
+        g_missingWarned = false;
+        return true;
+    }
     WarnEngineMissing();
     return false;
 }
@@ -195,6 +208,9 @@ int LoadEngine() noexcept {
     return g_link->Build();
 }
 
-void UnloadEngine() noexcept { delete std::exchange(g_link, nullptr); }
+void UnloadEngine() noexcept {
+    delete std::exchange(g_link, nullptr);
+    g_missingWarned = false;
+}
 
 }  // namespace engine

@@ -194,6 +194,8 @@ TEST_F(Boxes, MissingEngineBoxOkOpensTheDownloadPage) {
     }
     ExpectNothingStartedBefore();
 
+    // Once a host session: the next session (Quit unloads the link) warns again.
+    engine::UnloadEngine();
     testsupport::MessageBoxWatcher watcher(IDOK);
     EXPECT_EQ(core::g_module.Play(path), 1);
     ASSERT_EQ(watcher.Count(), 1u);
