@@ -19,7 +19,6 @@ using rma::kWouldBlock;
 
 namespace {
 
-constexpr int kMaxOutputWrite = 8192;  // the host's limit for one Write
 // The time callback's period is half a block; blocks of a few milliseconds
 // would make it 0, a callback entered again at once, for ever.  The engine's
 // scheduler runs every 10 ms: nothing is gained below that.
@@ -95,6 +94,7 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         std::lock_guard<std::mutex> lock(lock_);
         response_ = ComPtr<IRMAAudioDeviceResponse>(response);
         playback_ = playback;
+        visBytes_ = 0;
     }
     format_ = *format;
     const PcmFormat pcm = Pcm();
@@ -206,11 +206,15 @@ bool AudioDevice::PassToHost(Playback& playback, char* block, int length) noexce
     // Room for what the DSP hook may make of the block (at most twice it),
     // looked for before any hook sees it: a block refused now comes again.
     const bool dsp = g_module.dsp_isactive() != 0;
-    if (!output.HasRoom(dsp ? 2 * length : length)) return false;
+    // What the output refused of an earlier block goes first.
+    if (!output.WritePending() || !output.HasRoom(dsp ? 2 * length : length)) return false;
 
-    // The hooks see the engine's block before the DSP hook changes anything.
-    g_module.SAAddPCMData(block, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
-    g_module.VSAAddPCMData(block, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
+    // The hooks see the engine's sound before the DSP hook changes anything.
+    if (const char* frames = VisFrames(block, length)) {
+        char* vis = const_cast<char*>(frames);
+        g_module.SAAddPCMData(vis, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
+        g_module.VSAAddPCMData(vis, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
+    }
 
     const char* source = block;
     const int engineLength = length;
@@ -227,12 +231,31 @@ bool AudioDevice::PassToHost(Playback& playback, char* block, int length) noexce
         }
     }
 
-    for (int offset = 0; offset < length; offset += kMaxOutputWrite) {
-        int piece = std::min(kMaxOutputWrite, length - offset);
-        if (outMod->Write(const_cast<char*>(source) + offset, piece) != 0) OutputDebugStringA("OOPS!\n");
-    }
+    // The block is the output's now: what it does not take yet waits in the
+    // gate and goes first next time.
+    output.Write(source, length);
     output.CountWritten(engineLength, length);
     return true;
+}
+
+const char* AudioDevice::VisFrames(const char* block, int length) noexcept {
+    const int window = BytesForSamples(Pcm(), kVisFrames);
+    if (window <= 0) return nullptr;
+    if (window != visBytes_) {
+        // A new format: the window starts as silence.
+        visWindow_.reset(new (std::nothrow) char[window]);
+        visBytes_ = visWindow_ ? window : 0;
+        if (!visWindow_) return nullptr;
+        std::memset(visWindow_.get(), Pcm().bitsPerSample == 8 ? 0x80 : 0, static_cast<size_t>(window));
+    }
+    char* kept = visWindow_.get();
+    if (length >= window) {
+        std::memcpy(kept, block + length - window, static_cast<size_t>(window));
+        return block;
+    }
+    std::memmove(kept, kept + length, static_cast<size_t>(window - length));
+    std::memcpy(kept + window - length, block, static_cast<size_t>(length));
+    return kept;
 }
 
 BOOL32 AudioDevice::InitVolume(UINT16, UINT16) noexcept { return 1; }

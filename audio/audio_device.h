@@ -68,6 +68,10 @@ private:
     // False when the output has no room for the block now.  lock_ held.
     bool PassToHost(core::Playback& playback, char* block, int length) noexcept;
     char* DspBuffer(int bytes) noexcept;
+    // What the visualisation hooks are given for a block: the block itself
+    // when it holds at least kVisFrames frames, else the latest kVisFrames
+    // frames of sound, this block last.  Null without memory.  lock_ held.
+    const char* VisFrames(const char* block, int length) noexcept;
     ULONG32 OutputTimeMs() noexcept;
     // Enters the time callback unless one is pending; false when none could be.
     bool ScheduleTimeCallback() noexcept;
@@ -77,13 +81,18 @@ private:
     // the device; the system thread (the host's) runs the time callback and
     // reads the time.  Both hold the engine's lock, but the callback gives it
     // up around its report, so the fields they share are guarded or atomic.
-    std::mutex lock_;  // guards response_, playback_ and the DSP buffer
+    std::mutex lock_;  // guards response_, playback_, the DSP buffer and the vis window
     core::ComPtr<IRMAAudioDeviceResponse> response_;
     core::PlaybackRef playback_;
     // The DSP hook runs here, with room for twice the block, so a hook that
     // returns more samples than it was given stays inside memory we own.
     std::unique_ptr<char[]> dspBuffer_;
     int dspCapacity_ = 0;
+    // The host's spectrum and oscilloscope read exactly kVisFrames frames
+    // from the pointer they are given, whatever the block holds.
+    static constexpr int kVisFrames = 576;
+    std::unique_ptr<char[]> visWindow_;
+    int visBytes_ = 0;  // the window's size for the format of the last Open
 
     std::atomic<std::uint32_t> volume_{0};   // a 16-bit volume kept in a 32-bit word
     std::atomic<std::int32_t> paused_{0};

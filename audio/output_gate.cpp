@@ -12,10 +12,26 @@ namespace {
 // is hung, and waiting on would hang the engine's thread too.
 constexpr int kAccessWaitMs = 1000;
 
+constexpr int kMaxOutputWrite = 8192;  // the host's limit for one Write
+
+// The output's time restarts, and what it held or refused is gone.
 void RestartCounts(core::OutputGate& gate, int timeMs) {
     gate.flushedToMs = timeMs;
     gate.engineBytes = 0;
     gate.hostBytes = 0;
+    gate.pending.clear();
+    gate.pendingAt = 0;
+}
+
+// Bytes the output took, up to the first Write it refused.
+int WritePieces(winamp::Out_Module* outMod, const char* data, int length) {
+    int taken = 0;
+    while (taken < length) {
+        const int piece = length - taken < kMaxOutputWrite ? length - taken : kMaxOutputWrite;
+        if (outMod->Write(const_cast<char*>(data) + taken, piece) != 0) break;
+        taken += piece;
+    }
+    return taken;
 }
 
 }  // namespace
@@ -28,6 +44,7 @@ bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
                     static_cast<unsigned long>(waitMs));
         return false;
     }
+    RestartCounts(gate, 0);
     if (gate.outputOpen) {
         if (g_module.outMod) g_module.outMod->Close();
         if (g_module.SAVSADeInit) g_module.SAVSADeInit();
@@ -60,6 +77,28 @@ void OutputAccess::CountWritten(int engineBytes, int hostBytes) noexcept {
     gate_.hostBytes += hostBytes;
 }
 
+void OutputAccess::Write(const char* data, int length) noexcept {
+    const int taken = WritePieces(g_module.outMod, data, length);
+    if (taken == length) return;
+    try {
+        gate_.pending.assign(data + taken, data + length);
+        gate_.pendingAt = 0;
+    } catch (...) {
+        core::Trace("%d bytes the output refused are lost: no memory", length - taken);
+    }
+}
+
+bool OutputAccess::WritePending() noexcept {
+    std::vector<char>& pending = gate_.pending;
+    if (gate_.pendingAt >= pending.size()) return true;
+    const int left = static_cast<int>(pending.size() - gate_.pendingAt);
+    gate_.pendingAt += static_cast<size_t>(WritePieces(g_module.outMod, pending.data() + gate_.pendingAt, left));
+    if (gate_.pendingAt < pending.size()) return false;
+    pending.clear();
+    gate_.pendingAt = 0;
+    return true;
+}
+
 void FlushOutput(core::Playback& playback, int timeMs) noexcept {
     OutputAccess output(playback);
     if (!output.open()) return;
@@ -88,6 +127,8 @@ unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenC
 Playout ProbePlayout(core::Playback& playback) noexcept {
     OutputAccess output(playback);
     if (!output.open()) return Playout::Closed;
+    // The end of the stream is played only once the output has it all.
+    if (!output.WritePending()) return Playout::Playing;
     g_module.outMod->CanWrite();
     return g_module.outMod->IsPlaying() ? Playout::Playing : Playout::Done;
 }

@@ -44,6 +44,12 @@ public:
     // A block of `engineBytes` from the engine went to the output as
     // `hostBytes` (the DSP hook may change the length).
     void CountWritten(int engineBytes, int hostBytes) noexcept;
+    // Hands the output `length` bytes in Writes of at most 8192.  The output
+    // may refuse a Write (it answers 1 when it cannot take data yet): the
+    // rest is kept, never written twice and never lost.
+    void Write(const char* data, int length) noexcept;
+    // Writes what was kept; true once nothing is left.
+    bool WritePending() noexcept;
 
 private:
     core::Playback& playback_;

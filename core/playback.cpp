@@ -210,6 +210,11 @@ bool Playback::QueueFailureBox(const char* text, const char* caption) noexcept {
     return true;
 }
 
+bool Playback::HadFailureBox() const noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    return boxQueued_;
+}
+
 bool Playback::TakeFailureBox(FailureBox* box) noexcept {
     std::lock_guard<std::mutex> lock(lock_);
     if (!boxWaiting_) return false;

@@ -60,6 +60,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "core/com_ptr.h"
 #include "core/host_module.h"
@@ -92,7 +93,9 @@ constexpr bool IsAudioFlowing(PlaybackState state) noexcept { return (state & 0x
 // CmdShowBox: show the failure box queued with QueueFailureBox.
 enum PlayerCommand : int { CmdStop = 1, CmdStreamEnded = 2, CmdSeek = 3, CmdShowBox = 4 };
 
-constexpr int kPathCapacity = 261;  // 260 characters and a terminator
+// The host's names are up to 1039 characters; the URL adds "file:".
+constexpr int kPathCapacity = 1040;
+constexpr int kUrlCapacity = kPathCapacity + 5;
 
 struct FailureBox {
     char text[1024];
@@ -111,6 +114,10 @@ struct OutputGate {
     int flushedToMs = 0;
     long long engineBytes = 0;
     long long hostBytes = 0;
+    // What the output's Write refused (it answers 1 while paused, say) of
+    // a block it was given: written before anything else.
+    std::vector<char> pending;
+    size_t pendingAt = 0;
 };
 
 class Playback {
@@ -197,6 +204,7 @@ public:
     // host's Stop waits for the thread.  One box a playback: false when it
     // has had one, or is closed.
     bool QueueFailureBox(const char* text, const char* caption) noexcept;
+    bool HadFailureBox() const noexcept;
     bool TakeFailureBox(FailureBox* box) noexcept;
     // The thread shows its box through this: while it is up, Stop's wait
     // does not run out, and CloseBoxes can answer it.
@@ -226,7 +234,7 @@ private:
     void Changed();  // lock_ held
 
     char path_[kPathCapacity] = {};
-    char url_[MAX_PATH] = {};
+    char url_[kUrlCapacity] = {};
     const bool quiet_;
 
     mutable std::mutex lock_;

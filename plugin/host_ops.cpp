@@ -31,6 +31,27 @@ bool SeekNotHanded(Playback& playback) {
            PlaybackThreadRunning(playback);
 }
 
+// A URL the player refused is reported by the engine a moment later, on
+// this thread: its report is waited for a short time, so that its box is
+// not lost with the playback.
+constexpr DWORD kFailureReportWaitMs = 1000;
+
+void AwaitFailureReport(Playback& playback) {
+    const DWORD start = GetTickCount();
+    while (!playback.Closed() && !playback.HadFailureBox() && GetTickCount() - start < kFailureReportWaitMs) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                // Left for the host's own loop.
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
 }  // namespace
 
 void Init() noexcept {
@@ -71,7 +92,7 @@ int Play(const char* path) noexcept {
     }
     // A path that does not fit, as a path or as the URL made of it, is
     // refused whole: a cut one would play another file.
-    char url[MAX_PATH];
+    char url[kUrlCapacity];
     int quiet = 0;
     if (!path || std::strlen(path) >= kPathCapacity || !FormPlaybackUrl(path, url, sizeof(url), &quiet)) {
         Trace("Play refused: no path, or one too long to play");
@@ -103,7 +124,14 @@ int Play(const char* path) noexcept {
     // The next track's thread gets ready while this one plays.
     PrepareSpareThread();
     const PlaybackState state = playback->State();
-    return !playback->Closed() && (state == StateOpened || state == StatePlaying) ? 0 : 1;
+    if (!playback->Closed() && (state == StateOpened || state == StatePlaying)) return 0;
+
+    // The host never calls Stop after a failed Play and goes on to the next
+    // entry: the playback ends here, leaving nothing behind, and the user
+    // still learns why (its box is shown before its thread ends).
+    if (state == StateFailed) AwaitFailureReport(*playback);
+    if (CurrentPlayback() == playback) EndPlayback(TakePlayback(), false);
+    return 1;
 }
 
 void Pause() noexcept {

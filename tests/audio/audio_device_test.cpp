@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -514,6 +515,65 @@ TEST_F(AudioDeviceTest, WriteWithoutRoomIsRefusedAtOnceAndComesAgain) {
     EXPECT_EQ(Write(Pattern(400)), 0);
     EXPECT_EQ(counts.outWrite, 2);
     EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+// The output's Write answers 1 when it cannot take data yet (the default
+// output does so while paused, and a Pause can come between CanWrite and
+// Write).  What it refused goes first, once, before anything else, and the
+// engine is held back meanwhile; the end of the stream waits for it.
+TEST_F(AudioDeviceTest, WhatTheOutputRefusesIsWrittenLaterOnceAndInOrder) {
+    ASSERT_EQ(OpenStereo(), 0);
+    host.captureWrites = true;
+    const std::string first = Pattern(20000), second = Pattern(3000).replace(0, 1, "x");
+    host.settings.refuseWrites = 1;
+    EXPECT_EQ(Write(first), 0);  // the block is the output's; its rest waits
+    host.settings.refuseWrites = 1;
+    EXPECT_EQ(Write(second), rma::kWouldBlock);
+    EXPECT_EQ(Write(second), 0);
+    EXPECT_TRUE(host.written == first + second) << host.written.size() << " bytes written";
+
+    host.settings.refuseWrites = 1;
+    EXPECT_EQ(Write(first), 0);
+    host.settings.isPlaying = 0;
+    EXPECT_EQ(audio::ProbePlayout(Current()), audio::Playout::Done);
+    EXPECT_TRUE(host.written == first + second + first) << host.written.size() << " bytes written";
+
+    // A seek's Flush drops it with the rest of the old place.
+    host.settings.refuseWrites = 1;
+    EXPECT_EQ(Write(second), 0);
+    audio::FlushOutput(Current(), 500);
+    EXPECT_EQ(Write(first), 0);
+    EXPECT_EQ(host.written.size(), first.size() * 3 + second.size());
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
+// The host's spectrum and oscilloscope read 576 frames from the pointer,
+// whatever the block holds: a shorter block must not be read past its end
+// (here the end of a page, before one that cannot be read).
+TEST_F(AudioDeviceTest, VisualisationGetsTheLatest576FramesOfAShortBlock) {
+    ASSERT_EQ(OpenStereo(), 0);
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const DWORD page = system.dwPageSize;
+    auto* memory = static_cast<UCHAR*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(memory, nullptr);
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(memory + page, page, PAGE_NOACCESS, &old));
+
+    const std::string older = Pattern(300 * 4), latest = Pattern(400 * 4).replace(0, 4, "abcd");
+    EXPECT_EQ(Write(older), 0);
+    UCHAR* block = memory + page - latest.size();
+    std::memcpy(block, latest.data(), latest.size());
+    standins::Buffer buffer(block, static_cast<rma::ULONG32>(latest.size()));
+    rma::AudioData data{&buffer, 0, 0};
+    EXPECT_EQ(device->Write(&data), 0);
+    EXPECT_EQ(buffer.refs(), 1);
+    // 176 frames of the older block, then the whole latest one.
+    EXPECT_TRUE(host.visFrames == older.substr(older.size() - 176 * 4) + latest)
+        << host.visFrames.size() << " bytes";
+    EXPECT_EQ(counts.vsaAddPcm, 2);
+    EXPECT_EQ(device->Close(TRUE), 0);
+    VirtualFree(memory, 0, MEM_RELEASE);
 }
 
 }  // namespace

@@ -170,6 +170,8 @@ public:
 class Buffer : public Counted<rma::IRMABuffer> {
 public:
     explicit Buffer(std::string bytes) : bytes_(std::move(bytes)) {}
+    // Memory of the test's own, such as the end of a page before a guard.
+    Buffer(UCHAR* memory, rma::ULONG32 size) : memory_(memory), size_(size) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
         STANDIN_UNEXPECTED("Buffer.QueryInterface");
@@ -179,8 +181,12 @@ public:
     HRESULT STDMETHODCALLTYPE Get(UCHAR**, rma::ULONG32*) override { return Unexpected("Get"); }
     HRESULT STDMETHODCALLTYPE Set(const UCHAR*, rma::ULONG32) override { return Unexpected("Set"); }
     HRESULT STDMETHODCALLTYPE SetSize(rma::ULONG32) override { return Unexpected("SetSize"); }
-    rma::ULONG32 STDMETHODCALLTYPE GetSize() override { return static_cast<rma::ULONG32>(bytes_.size()); }
-    UCHAR* STDMETHODCALLTYPE GetBuffer() override { return reinterpret_cast<UCHAR*>(&bytes_[0]); }
+    rma::ULONG32 STDMETHODCALLTYPE GetSize() override {
+        return memory_ ? size_ : static_cast<rma::ULONG32>(bytes_.size());
+    }
+    UCHAR* STDMETHODCALLTYPE GetBuffer() override {
+        return memory_ ? memory_ : reinterpret_cast<UCHAR*>(&bytes_[0]);
+    }
 
     const std::string& bytes() const { return bytes_; }
 
@@ -190,6 +196,8 @@ private:
         return rma::kFail;
     }
     std::string bytes_;
+    UCHAR* memory_ = nullptr;
+    rma::ULONG32 size_ = 0;
 };
 
 }  // namespace standins

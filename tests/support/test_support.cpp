@@ -318,6 +318,7 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 enum OutputPhase { NeverOpened, Opened, Closed };
 std::atomic<int> g_outputPhase{NeverOpened};
+std::atomic<bool> g_outputPaused{false};
 
 // The output's clock: bytes since Open or the last Flush, and where it restarted.
 std::atomic<long long> g_bytesSinceFlush{0};
@@ -347,6 +348,7 @@ int __cdecl OutOpen(int rate, int channels, int bits, int bufferMs, int prebuffe
     if (result >= 0) {
         ++C().outOpened;
         g_outputPhase = Opened;
+        g_outputPaused = false;
         g_bytesPerSecond = rate * channels * ((bits + 7) / 8);
         g_bytesSinceFlush = 0;
         g_flushedToMs = 0;
@@ -365,6 +367,9 @@ void __cdecl OutClose() {
 int __cdecl OutWrite(char* data, int length) {
     ++C().outWrite;
     CountCallOnClosed();
+    if (g_outputPaused.load()) return 1;
+    for (int left = S().refuseWrites.load(); left > 0; left = S().refuseWrites.load())
+        if (S().refuseWrites.compare_exchange_weak(left, left - 1)) return 1;
     if (C().outClose.load() >= C().outOpen.load() && C().outOpen.load() > 0) ++C().writesAfterClose;
     C().bytesWritten += length;
     g_bytesSinceFlush += length;
@@ -378,7 +383,7 @@ int __cdecl OutWrite(char* data, int length) {
 int __cdecl OutCanWrite() {
     ++C().outCanWrite;
     CountCallOnClosed();
-    return AnswersAsOpen() ? S().canWrite.load() : 0;
+    return AnswersAsOpen() && !g_outputPaused.load() ? S().canWrite.load() : 0;
 }
 int __cdecl OutIsPlaying() {
     ++C().outIsPlaying;
@@ -387,7 +392,12 @@ int __cdecl OutIsPlaying() {
     for (int waited = 0; S().isPlayingHangMs.load() > waited; waited += 10) Sleep(10);
     return AnswersAsOpen() ? S().isPlaying.load() : 0;
 }
-int __cdecl OutPause(int pause) { ++C().outPause; CountCallOnClosed(); C().lastPause = pause; return 0; }
+int __cdecl OutPause(int pause) {
+    ++C().outPause;
+    CountCallOnClosed();
+    C().lastPause = pause;
+    return g_outputPaused.exchange(pause != 0) ? 1 : 0;
+}
 void __cdecl OutSetVolume(int volume) { ++C().outSetVolume; C().lastVolume = volume; }
 void __cdecl OutSetPan(int pan) { ++C().outSetPan; C().lastPan = pan; }
 void __cdecl OutFlush(int timeMs) {
@@ -416,8 +426,20 @@ void __cdecl HostSavsaInit(int latency, int rate) {
     C().savsaInitArgs[1] = rate;
 }
 void __cdecl HostSavsaDeInit() { ++C().savsaDeInit; }
-void __cdecl HostSaAddPcm(void*, int, int, int) { ++C().saAddPcm; }
-void __cdecl HostVsaAddPcm(void*, int, int, int) { ++C().vsaAddPcm; }
+// The host's spectrum and oscilloscope read 576 frames, whatever they are given.
+std::string Read576Frames(const void* data, int channels, int bits) {
+    return std::string(static_cast<const char*>(data), static_cast<size_t>(576 * channels * (bits / 8)));
+}
+void __cdecl HostSaAddPcm(void* data, int channels, int bits, int) {
+    ++C().saAddPcm;
+    std::string frames = Read576Frames(data, channels, bits);
+    std::lock_guard<std::mutex> lock(g_host->writtenMutex);
+    g_host->visFrames = std::move(frames);
+}
+void __cdecl HostVsaAddPcm(void* data, int channels, int bits, int) {
+    ++C().vsaAddPcm;
+    Read576Frames(data, channels, bits);
+}
 void __cdecl HostVsaSetInfo(int rate, int channels) {
     ++C().vsaSetInfo;
     C().vsaSetInfoArgs[0] = rate;
@@ -460,6 +482,7 @@ FakeHost::FakeHost() {
                               nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     g_host = this;
     g_outputPhase = NeverOpened;
+    g_outputPaused = false;
     g_bytesSinceFlush = 0;
     g_flushedToMs = 0;
     g_bytesPerSecond = 0;

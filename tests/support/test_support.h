@@ -151,6 +151,10 @@ struct HostSettings {
     std::atomic<int> outputTimeMs{-1};
     std::atomic<int> writtenTimeMs{-1};
     std::atomic<int> dspActive{0};
+    // The next this many Writes answer 1 and take nothing, as an output that
+    // cannot take data yet does.  While paused every Write answers 1 and
+    // CanWrite 0, as the host's default output does.
+    std::atomic<int> refuseWrites{0};
     std::atomic<bool> stopOnMessages{true};    // host calls Stop on 1026 / 40047
     // A closed output keeps giving the open one's answers: kinder than a
     // real output, only for a test that waits for a fix to need it no more.
@@ -182,6 +186,9 @@ public:
     std::string written;
     std::mutex writtenMutex;
     std::vector<int> writeSizes;
+    // The 576 frames the spectrum hook read last, as the host reads them
+    // from whatever pointer it is given.
+    std::string visFrames;
 
     // Calls Quit now instead of in the destructor.
     void QuitNow();
