@@ -108,7 +108,7 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
             TakeResponse().reset();
             return kUnexpected;
         }
-        winamp::Out_Module* outMod = g_module.outMod;
+        winamp::Out_Module* outMod = playback->Output();
         latency = outMod->Open(static_cast<int>(pcm.samplesPerSec), pcm.channels, pcm.bitsPerSample, 0, 0);
         if (latency >= 0) {
             output.Opened();
@@ -201,7 +201,7 @@ char* AudioDevice::DspBuffer(int bytes) noexcept {
 bool AudioDevice::PassToHost(Playback& playback, char* block, int length) noexcept {
     OutputAccess output(playback);
     if (!output.open()) return true;
-    winamp::Out_Module* outMod = g_module.outMod;
+    winamp::Out_Module* outMod = playback.Output();
     const PcmFormat pcm = Pcm();
     // Room for what the DSP hook may make of the block (at most twice it),
     // looked for before any hook sees it: a block refused now comes again.

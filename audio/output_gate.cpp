@@ -46,7 +46,7 @@ bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
     }
     RestartCounts(gate, 0);
     if (gate.outputOpen) {
-        if (g_module.outMod) g_module.outMod->Close();
+        if (playback.Output()) playback.Output()->Close();
         if (g_module.SAVSADeInit) g_module.SAVSADeInit();
         gate.outputOpen = false;
     }
@@ -63,9 +63,9 @@ OutputAccess::~OutputAccess() {
     if (locked_) gate_.lock.unlock();
 }
 
-bool OutputAccess::open() const noexcept { return locked_ && !playback_.Closed() && g_module.outMod; }
+bool OutputAccess::open() const noexcept { return locked_ && !playback_.Closed() && playback_.Output(); }
 
-bool OutputAccess::HasRoom(int bytes) const noexcept { return g_module.outMod->CanWrite() >= bytes; }
+bool OutputAccess::HasRoom(int bytes) const noexcept { return playback_.Output()->CanWrite() >= bytes; }
 
 void OutputAccess::Opened() noexcept {
     gate_.outputOpen = true;
@@ -78,7 +78,7 @@ void OutputAccess::CountWritten(int engineBytes, int hostBytes) noexcept {
 }
 
 void OutputAccess::Write(const char* data, int length) noexcept {
-    const int taken = WritePieces(g_module.outMod, data, length);
+    const int taken = WritePieces(playback_.Output(), data, length);
     if (taken == length) return;
     try {
         gate_.pending.assign(data + taken, data + length);
@@ -92,7 +92,7 @@ bool OutputAccess::WritePending() noexcept {
     std::vector<char>& pending = gate_.pending;
     if (gate_.pendingAt >= pending.size()) return true;
     const int left = static_cast<int>(pending.size() - gate_.pendingAt);
-    gate_.pendingAt += static_cast<size_t>(WritePieces(g_module.outMod, pending.data() + gate_.pendingAt, left));
+    gate_.pendingAt += static_cast<size_t>(WritePieces(playback_.Output(), pending.data() + gate_.pendingAt, left));
     if (gate_.pendingAt < pending.size()) return false;
     pending.clear();
     gate_.pendingAt = 0;
@@ -102,15 +102,15 @@ bool OutputAccess::WritePending() noexcept {
 void FlushOutput(core::Playback& playback, int timeMs) noexcept {
     OutputAccess output(playback);
     if (!output.open()) return;
-    g_module.outMod->Flush(timeMs);
+    playback.Output()->Flush(timeMs);
     RestartCounts(playback.Gate(), timeMs);
 }
 
 void DiscardBufferedOutput(core::Playback& playback) noexcept {
     OutputAccess output(playback);
     if (!output.open()) return;
-    const int now = g_module.outMod->GetOutputTime();
-    g_module.outMod->Flush(now);
+    const int now = playback.Output()->GetOutputTime();
+    playback.Output()->Flush(now);
     RestartCounts(playback.Gate(), now);
 }
 
@@ -118,7 +118,7 @@ unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenC
     OutputAccess output(playback);
     if (!output.open()) return whenClosed;
     const core::OutputGate& gate = playback.Gate();
-    long long played = g_module.outMod->GetOutputTime() - gate.flushedToMs;
+    long long played = playback.Output()->GetOutputTime() - gate.flushedToMs;
     if (played <= 0) return 0;
     if (gate.hostBytes > 0 && gate.hostBytes != gate.engineBytes) played = played * gate.engineBytes / gate.hostBytes;
     return static_cast<unsigned long>(played);
@@ -129,8 +129,8 @@ Playout ProbePlayout(core::Playback& playback) noexcept {
     if (!output.open()) return Playout::Closed;
     // The end of the stream is played only once the output has it all.
     if (!output.WritePending()) return Playout::Playing;
-    g_module.outMod->CanWrite();
-    return g_module.outMod->IsPlaying() ? Playout::Playing : Playout::Done;
+    playback.Output()->CanWrite();
+    return playback.Output()->IsPlaying() ? Playout::Playing : Playout::Done;
 }
 
 }  // namespace audio

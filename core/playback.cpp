@@ -28,7 +28,8 @@ BOOL CALLBACK CloseBoxWindow(HWND window, LPARAM) {
 
 }  // namespace
 
-Playback::Playback(const char* path, const char* url, bool quiet) : quiet_(quiet) {
+Playback::Playback(const char* path, const char* url, bool quiet, DWORD starter)
+    : output_(g_module.outMod), starter_(starter), quiet_(quiet) {
     std::snprintf(path_, sizeof path_, "%s", path ? path : "");
     std::snprintf(url_, sizeof url_, "%s", url ? url : "");
     wake_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -172,8 +173,27 @@ bool Playback::PostToHost(UINT message, WPARAM wParam) noexcept {
         Trace("message %u of a stopped playback not posted", message);
         return false;
     }
+    if (!playReturned_) {
+        if (!heldMessage_) {
+            heldMessage_ = message;
+            heldWParam_ = wParam;
+        }
+        return true;
+    }
     PostMessageA(g_module.hMainWindow, message, wParam, 0);
     return true;
+}
+
+bool Playback::HoldsHostMessage() const noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    return heldMessage_ != 0;
+}
+
+void Playback::PlayReturned() noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    playReturned_ = true;
+    if (heldMessage_ && !closed_.load()) PostMessageA(g_module.hMainWindow, heldMessage_, heldWParam_, 0);
+    heldMessage_ = 0;
 }
 
 void Playback::AskSeek() noexcept {

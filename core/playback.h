@@ -9,7 +9,8 @@
 // ---- Threads ------------------------------------------------------------------
 // The host's thread
 //   Runs every host operation: Init, Quit, Play, Stop, Pause, UnPause,
-//   SetOutputTime, GetOutputTime, GetLength, GetFileInfo.  It created the
+//   SetOutputTime, SetVolume, SetPan, GetOutputTime, GetLength,
+//   GetFileInfo.  It created the
 //   engine (the first Play), so it is also the engine's system thread, and
 //   the engine's scheduled work, its time callbacks and its reports (advise
 //   sink, error sink, site supplier) run on it whenever it dispatches
@@ -25,6 +26,14 @@
 // The engine's timer thread
 //   Opens the audio device, writes audio into it, pauses, resumes and
 //   resets it (audio/).  It holds the engine's own lock throughout.
+// The host's other threads
+//   GetOutputTime and GetLength also come from the host's visualisation
+//   thread (about every 16 ms, at the highest priority), from visualisation
+//   plug-ins' threads and from any thread through the host's messages: they
+//   read the current playback under its lock and touch nothing else.  The
+//   host's decode path (CD burning) calls Play and Stop from a thread of its
+//   own with an output of its own: each playback keeps the output it was
+//   started with, and Stop leaves a playback another thread started.
 // The engine's other threads (network, decoders)
 //   May report too: every report takes the current playback from the slot
 //   and acts through it, and asks the host's thread for any window.
@@ -124,10 +133,17 @@ class Playback {
 public:
     // A playback of `path`, played as `url`; false `quiet` shows the status
     // caption.  It starts in StateStarting.  Throws std::bad_alloc.
-    Playback(const char* path, const char* url, bool quiet);
+    Playback(const char* path, const char* url, bool quiet, DWORD starter = 0);
     ~Playback();
     Playback(const Playback&) = delete;
     Playback& operator=(const Playback&) = delete;
+
+    // The host's output for this playback, as the record held it at Play:
+    // the host sets outMod before every Play, and may change it (its decode
+    // path swaps in an output of its own) while this one still plays.
+    winamp::Out_Module* Output() const noexcept { return output_; }
+    // The thread whose Play made this playback; 0 for one made otherwise.
+    DWORD StarterThread() const noexcept { return starter_; }
 
     const char* Path() const noexcept { return path_; }
     const char* Url() const noexcept { return url_; }
@@ -181,7 +197,16 @@ public:
 
     // Posts a message to the host's window while the playback is open, in
     // one step with Close: nothing of a closed playback reaches the host.
+    // Before its Play has returned the message is held back: the host
+    // ignores its end of file and Stop command while Play runs, and one
+    // dispatched inside Play's pump would be lost.  One message at most
+    // waits (the playback's end, or its failure's Stop).
     bool PostToHost(UINT message, WPARAM wParam) noexcept;
+    // Play is returning 0: a message held back goes now.
+    void PlayReturned() noexcept;
+    // A message waits for Play to return (a presentation that ended
+    // before Play could tell, and whose end waits).
+    bool HoldsHostMessage() const noexcept;
 
     // ---- seeks -----------------------------------------------------------
     // SetOutputTime waits until the thread has handed its seek to the
@@ -233,6 +258,8 @@ public:
 private:
     void Changed();  // lock_ held
 
+    winamp::Out_Module* const output_;
+    DWORD starter_ = 0;
     char path_[kPathCapacity] = {};
     char url_[kUrlCapacity] = {};
     const bool quiet_;
@@ -252,6 +279,9 @@ private:
     std::uint32_t seeksAsked_ = 0;
     std::uint32_t seeksHanded_ = 0;
     DWORD waiter_ = 0;
+    bool playReturned_ = false;
+    UINT heldMessage_ = 0;
+    WPARAM heldWParam_ = 0;
     bool boxQueued_ = false;   // this playback has had its box
     bool boxWaiting_ = false;  // queued and not yet taken
     FailureBox box_{};

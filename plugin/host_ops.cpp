@@ -22,6 +22,11 @@ bool HasPlayer() {
     return link && link->Player();
 }
 
+// The host's decode path gives an output without Pause.
+void PauseOutput(Playback& playback, int pause) {
+    if (winamp::Out_Module* output = playback.Output(); output && output->Pause) output->Pause(pause);
+}
+
 bool StillStarting(Playback& playback) { return !playback.Closed() && IsStarting(playback.State()); }
 
 // Until the thread has handed every seek asked for to the engine, or has
@@ -94,6 +99,10 @@ int Play(const char* path) noexcept {
     // refused whole: a cut one would play another file.
     char url[kUrlCapacity];
     int quiet = 0;
+    if (!g_module.outMod) {
+        Trace("Play refused: the host gave no output");
+        return 1;
+    }
     if (!path || std::strlen(path) >= kPathCapacity || !FormPlaybackUrl(path, url, sizeof(url), &quiet)) {
         Trace("Play refused: no path, or one too long to play");
         return 1;
@@ -109,7 +118,7 @@ int Play(const char* path) noexcept {
 
     PlaybackRef playback;
     try {
-        playback = std::make_shared<Playback>(path, url, quiet != 0);
+        playback = std::make_shared<Playback>(path, url, quiet != 0, GetCurrentThreadId());
     } catch (...) {
         return 1;
     }
@@ -124,7 +133,13 @@ int Play(const char* path) noexcept {
     // The next track's thread gets ready while this one plays.
     PrepareSpareThread();
     const PlaybackState state = playback->State();
-    if (!playback->Closed() && (state == StateOpened || state == StatePlaying)) return 0;
+    // A presentation so short that it ended before Play could look has
+    // played: its end of file waits for Play to return.
+    const bool endedAlready = state == StateIdle && playback->HoldsHostMessage();
+    if (!playback->Closed() && (state == StateOpened || state == StatePlaying || endedAlready)) {
+        playback->PlayReturned();
+        return 0;
+    }
 
     // The host never calls Stop after a failed Play and goes on to the next
     // entry: the playback ends here, leaving nothing behind, and the user
@@ -139,7 +154,7 @@ void Pause() noexcept {
     if (!playback || playback->paused || !HasPlayer()) return;
     playback->paused = true;
     engine::CurrentLink()->PausePlayer();
-    g_module.outMod->Pause(1);
+    PauseOutput(*playback, 1);
 }
 
 void UnPause() noexcept {
@@ -147,7 +162,7 @@ void UnPause() noexcept {
     if (!playback || !playback->paused || !HasPlayer()) return;
     playback->paused = false;
     engine::CurrentLink()->ResumePlayer();
-    g_module.outMod->Pause(0);
+    PauseOutput(*playback, 0);
 }
 
 int IsPaused() noexcept {
@@ -157,7 +172,17 @@ int IsPaused() noexcept {
 
 // Only the playback Stop takes from the slot is touched: a Play that runs
 // inside Stop's wait (a message another thread sends) keeps its own.
-void Stop() noexcept { EndPlayback(TakePlayback(), false); }
+// The host's decode path (CD burning) plays on a thread of its own, and
+// calls Stop there even after a Play that was refused because a track
+// plays on the host's thread: that track is not its to stop.
+void Stop() noexcept {
+    const PlaybackRef current = CurrentPlayback();
+    if (current && current->StarterThread() && current->StarterThread() != GetCurrentThreadId()) {
+        Trace("Stop from a thread that did not start the playback ignored");
+        return;
+    }
+    EndPlayback(TakePlayback(), false);
+}
 
 int GetLength() noexcept {
     const PlaybackRef playback = CurrentPlayback();
@@ -183,8 +208,14 @@ void SetOutputTime(int timeMs) noexcept {
     PumpMessagesWhile(*playback, SeekNotHanded);
 }
 
-void SetVolume(int volume) noexcept { g_module.outMod->SetVolume(volume); }
-void SetPan(int pan) noexcept { g_module.outMod->SetPan(pan); }
+// The host sets these whenever its slider moves, playing or not; its
+// output keeps them for its next Open.
+void SetVolume(int volume) noexcept {
+    if (g_module.outMod && g_module.outMod->SetVolume) g_module.outMod->SetVolume(volume);
+}
+void SetPan(int pan) noexcept {
+    if (g_module.outMod && g_module.outMod->SetPan) g_module.outMod->SetPan(pan);
+}
 
 int IsOurFile(const char* name) noexcept { return IsRealMediaName(name) ? 1 : 0; }
 int InfoBox(const char*, HWND) noexcept { return 0; }

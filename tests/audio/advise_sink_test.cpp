@@ -82,13 +82,13 @@ TEST_F(AdviseSinkTest, SinkWithoutPlayerHoldsNothing) {
 
 TEST_F(AdviseSinkTest, SeekFlushesBeforeTheStateChanges) {
     static int stateAtFlush;
-    winamp::Out_Module recording = *g_module.outMod;
-    winamp::Out_Module* original = g_module.outMod;
-    recording.Flush = [](int) { stateAtFlush = testsupport::CurrentState(); };
-    g_module.outMod = &recording;
+    // The playback's own output, changed in place: it keeps the output it
+    // was started with.
+    const winamp::Out_Module original = *g_module.outMod;
+    g_module.outMod->Flush = [](int) { stateAtFlush = testsupport::CurrentState(); };
     playing->SetState(StateSeekRequested);
     EXPECT_EQ(sink->OnPreSeek(500, 2500), 0);
-    g_module.outMod = original;
+    *g_module.outMod = original;
     EXPECT_EQ(stateAtFlush, StateSeekRequested);
     EXPECT_EQ(playing->State(), StateSeeking);
 

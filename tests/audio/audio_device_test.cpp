@@ -257,18 +257,26 @@ TEST_F(AudioDeviceTest, BlocksAreSplitIntoHostSizedWritesWithoutCopying) {
     static const char* seen[3];
     static int writes;
     writes = 0;
-    winamp::Out_Module recording = *g_module.outMod;
-    winamp::Out_Module* original = g_module.outMod;
-    recording.Write = [](char* data, int) {
+    const winamp::Out_Module original = *g_module.outMod;
+    g_module.outMod->Write = [](char* data, int) {
         if (writes < 3) seen[writes] = data;
         ++writes;
         return 0;
     };
-    g_module.outMod = &recording;
+    // The host sets its record's output before every Play, and its decode
+    // path swaps in one of its own: the playback keeps the one it began with.
+    winamp::Out_Module swapped = original;
+    swapped.Write = [](char*, int) {
+        ADD_FAILURE() << "a playback wrote to an output the host set after its Play";
+        return 0;
+    };
+    winamp::Out_Module* const own = g_module.outMod;
+    g_module.outMod = &swapped;
     standins::Buffer buffer(block);
     rma::AudioData data{&buffer, 0, 0};
     EXPECT_EQ(device->Write(&data), 0);
-    g_module.outMod = original;
+    g_module.outMod = own;
+    *g_module.outMod = original;
     const char* engineBlock = reinterpret_cast<const char*>(buffer.GetBuffer());
     EXPECT_EQ(writes, 3);
     EXPECT_EQ(seen[0], engineBlock);

@@ -58,7 +58,7 @@ protected:
     }
 
     static SimEngine& engine() { return SimEngine::Get(); }
-    int Play(const std::string& path) { return g_module.Play(const_cast<char*>(path.c_str())); }
+    int Play(const std::string& path) { return host->Play(path.c_str()); }
     static bool WaitForState(PlaybackState state, DWORD timeoutMs = 10000) {
         return PumpUntil([&] { return testsupport::CurrentState() == state; }, timeoutMs);
     }
@@ -357,6 +357,34 @@ TEST_F(Playback, PlayWhilePlayingIsRefusedAndLeavesPlaybackAlone) {
 
 // The host's names are up to 1039 characters; a longer one is refused whole,
 // never cut into the name of another file.
+// The host's decode path (CD burning) drives the plug-in from a thread of
+// its own, with an output without Pause, and calls Stop there even after a
+// refused Play: the track playing on the host's thread goes on.
+TEST_F(Playback, DecodePathOnAnotherThreadLeavesTheHostsTrackPlaying) {
+    engine().Control("length 60000");
+    ASSERT_EQ(Play(wav), 0);
+    const PlaybackRef playing = CurrentPlayback();
+    winamp::Out_Module* const own = g_module.outMod;
+    winamp::Out_Module dummy = *own;
+    dummy.Pause = nullptr;
+    g_module.outMod = &dummy;
+    int played = -1;
+    testsupport::EngineThreadCall decode([&] {
+        played = g_module.Play(const_cast<char*>(wav.c_str()));
+        g_module.Stop();
+    });
+    ASSERT_TRUE(decode.Finish());
+    EXPECT_EQ(played, 1);
+    EXPECT_EQ(CurrentPlayback(), playing);
+    EXPECT_FALSE(playing->Closed());
+    g_module.Pause();  // the playback's own output, not the dummy without Pause
+    EXPECT_EQ(host->counts.lastPause.load(), 1);
+    g_module.UnPause();
+    g_module.Stop();
+    EXPECT_EQ(CurrentPlayback(), nullptr);
+    g_module.outMod = own;
+}
+
 TEST_F(Playback, PathsThatDoNotFitAreRefusedWhole) {
     const std::string tooLong = "C:\\" + std::string(1034, 'a') + ".rm";  // 1040 characters
     EXPECT_EQ(Play(tooLong), 1);
@@ -364,7 +392,7 @@ TEST_F(Playback, PathsThatDoNotFitAreRefusedWhole) {
     EXPECT_EQ(engine().CountInLog("Player.OpenURL"), 0);
     const std::string longest = "http://test.invalid/" + std::string(1016, 'a') + ".rm";  // 1039
     EXPECT_EQ(Play(longest), 0);
-    EXPECT_TRUE(engine().LogHas("Player.OpenURL " + longest)) << engine().Log();
+    EXPECT_EQ(engine().CountInLog("Player.OpenURL http://test.invalid/aaaa"), 1) << engine().Log();
     g_module.Stop();
 }
 
@@ -580,6 +608,9 @@ TEST_F(Playback, QuitMessageInTheThreadsQueueStopsWithoutEndOfFile) {
 
 TEST_F(Playback, PresentationPlaysToItsEndAndTheHostStops) {
     ASSERT_EQ(Play(wav), 0);
+    // The host keeps the playing entry's length it reads right after Play:
+    // the engine has none yet, so unknown, not a 0:00.
+    EXPECT_EQ(host->counts.playingEntryLengthMs.load(), -1000);
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }, 20000)) << engine().Log();
     // Where the engine called (1 its system thread, the host's here; 2 its
     // timer thread; 3 inside a player method on the caller's thread).

@@ -42,7 +42,7 @@ protected:
     }
 
     static SimEngine& engine() { return SimEngine::Get(); }
-    static int Play(const char* path) { return g_module.Play(const_cast<char*>(path)); }
+    static int Play(const char* path) { return FakeHost::Current()->Play(path); }
     static DWORD TimedStop() {
         const DWORD start = GetTickCount();
         g_module.Stop();

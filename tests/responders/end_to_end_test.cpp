@@ -37,7 +37,7 @@ protected:
     }
 
     static SimEngine& engine() { return SimEngine::Get(); }
-    int Play(const std::string& url) { return g_module.Play(const_cast<char*>(url.c_str())); }
+    int Play(const std::string& url) { return host->Play(url.c_str()); }
     // Waits until the host has stopped the plug-in and no thread is left.
     bool WaitForStopped(DWORD timeoutMs = 15000) {
         return PumpUntil([&] {

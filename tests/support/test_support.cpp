@@ -302,14 +302,18 @@ HostSettings& S() { return g_host->settings; }
 
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (g_host) {
+        // The host's guards: nothing stops inside Play, and the Stop command
+        // acts only while something plays.  A test that drives a playback
+        // without FakeHost::Play stands for a Play that returned 0.
+        const bool guarded = g_host->inPlay || (g_host->playedThroughHost && !g_host->playing);
         if (message == winamp::kEndOfFileMessage) {
             ++C().endOfFileMessages;
-            if (S().stopOnMessages.load()) { ++C().stopCalls; g_module.Stop(); }
+            if (S().stopOnMessages.load() && !guarded) { ++C().stopCalls; g_host->playing = false; g_module.Stop(); }
             return 0;
         }
         if (message == WM_COMMAND && LOWORD(wParam) == winamp::kStopCommand) {
             ++C().stopCommands;
-            if (S().stopOnMessages.load()) { ++C().stopCalls; g_module.Stop(); }
+            if (S().stopOnMessages.load() && !guarded) { ++C().stopCalls; g_host->playing = false; g_module.Stop(); }
             return 0;
         }
     }
@@ -489,7 +493,9 @@ FakeHost::FakeHost() {
     g_module.hMainWindow = window_;
     g_module.hDllInstance = GetModuleHandleA(nullptr);
     g_outModule.hMainWindow = window_;
-    g_module.outMod = &g_outModule;
+    // As the host: no output and no SetInfo during Init.
+    g_module.outMod = nullptr;
+    g_module.SetInfo = nullptr;
     g_module.SAVSAInit = HostSavsaInit;
     g_module.SAVSADeInit = HostSavsaDeInit;
     g_module.SAAddPCMData = HostSaAddPcm;
@@ -501,8 +507,28 @@ FakeHost::FakeHost() {
     g_module.VSASetInfo = HostVsaSetInfo;
     g_module.dsp_isactive = HostDspIsActive;
     g_module.dsp_dosamples = HostDspDoSamples;
-    g_module.SetInfo = HostSetInfo;
     g_module.Init();
+    g_module.SetInfo = HostSetInfo;
+    g_module.outMod = &g_outModule;
+}
+
+int FakeHost::Play(const char* path) {
+    g_module.outMod = &g_outModule;
+    g_module.SetVolume(255);
+    g_module.SetPan(0);
+    inPlay = true;
+    playedThroughHost = true;
+    const int result = g_module.Play(const_cast<char*>(path));
+    inPlay = false;
+    playing = result == 0;
+    if (playing) {
+        char title[2048];
+        int lengthMs = 0;
+        char empty[] = "";
+        g_module.GetFileInfo(empty, title, &lengthMs);
+        counts.playingEntryLengthMs = lengthMs;
+    }
+    return result;
 }
 
 void FakeHost::QuitNow() {
@@ -610,6 +636,7 @@ TestPlayback::TestPlayback(PlaybackState state, bool quiet)
     : ref(std::make_shared<Playback>("C:\\test.rm", "file:C:\\test.rm", quiet)) {
     ref->SetState(state);
     ref->MarkBegun();
+    ref->PlayReturned();
     InstallPlayback(ref);
 }
 

@@ -125,6 +125,9 @@ struct HostCounts {
     std::atomic<int> savsaInit{0}, savsaDeInit{0}, saAddPcm{0}, vsaAddPcm{0}, vsaSetInfo{0}, dspIsActive{0},
         dspDoSamples{0}, setInfo{0};
     std::atomic<int> endOfFileMessages{0}, stopCommands{0}, stopCalls{0};
+    // The length GetFileInfo("") gave right after the last Play returned 0,
+    // as the host shows it in the playlist.
+    std::atomic<int> playingEntryLengthMs{0};
     // Arguments of the latest calls.
     std::atomic<int> openRate{0}, openChannels{0}, openBits{0}, openBufferMs{-1}, openPrebufferMs{-1};
     std::atomic<int> lastPause{-1}, lastVolume{0}, lastPan{0}, lastFlush{-1};
@@ -190,12 +193,26 @@ public:
     // from whatever pointer it is given.
     std::string visFrames;
 
+    // Play as the host calls it: the output and the user's volume and pan
+    // set first, the host's guard up while it runs (the Stop command and
+    // the end of file do nothing meanwhile), and the playing entry read
+    // right after it returned 0.  Only a Play that returned 0 makes the host
+    // "playing": the Stop command acts only then, as in the real host, which
+    // never calls Stop after a failed Play.
+    int Play(const char* path);
+
     // Calls Quit now instead of in the destructor.
     void QuitNow();
 
 private:
     HWND window_ = nullptr;
     bool quitDone_ = false;
+public:
+    // The host's own marks (the test's thread only): inside Play, and
+    // playing since a Play that returned 0 until the host's Stop.
+    bool inPlay = false;
+    bool playing = false;
+    bool playedThroughHost = false;
 };
 
 // The stand-in engine pnen3260.dll beside the test executable, loaded once
@@ -238,7 +255,7 @@ HWND CurrentVideoWindow();
 
 // A playback put into the slot as Play puts one, without a thread, for the
 // tests that drive the responders, the audio device and the output gate
-// directly.  Its presentation counts as begun.  At the end of the scope it
+// directly.  Its presentation counts as begun, and its Play as returned.  At the end of the scope it
 // is closed and taken out of the slot, with its status caption.
 class TestPlayback {
 public:
