@@ -83,8 +83,8 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         Trace("device Open refused: nothing is playing");
         return kUnexpected;
     }
-    // The engine tries a refused Open once more at once: the output is not
-    // asked again, and the user is not told twice.
+    // A failed playback plays nothing more: the output is not asked, and
+    // the user is not told twice.
     if (playback->State() == StateFailed) {
         Trace("device Open refused: its playback has failed");
         return kFail;
@@ -98,35 +98,14 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
     }
     format_ = *format;
     const PcmFormat pcm = Pcm();
-
-    int latency;
-    {
-        OutputAccess output(*playback);
+    // The playback's thread opens the host's output: an output may talk to
+    // the host's window inside its Open, and the host's thread may be
+    // waiting for the engine's lock that this thread holds.
+    if (!RequestOutputOpen(*playback, static_cast<int>(pcm.samplesPerSec), pcm.channels, pcm.bitsPerSample)) {
         // A late Open of a stopped playback must not open the output again.
-        if (!output.open()) {
-            Trace("device Open refused: its playback has been stopped");
-            TakeResponse().reset();
-            return kUnexpected;
-        }
-        winamp::Out_Module* outMod = playback->Output();
-        latency = outMod->Open(static_cast<int>(pcm.samplesPerSec), pcm.channels, pcm.bitsPerSample, 0, 0);
-        if (latency >= 0) {
-            output.Opened();
-            outMod->SetVolume(winamp::kApplyCurrentVolume);
-            InfoFigures info = SetInfoFigures(pcm);
-            g_module.SetInfo(info.bitrate, info.sampleRateKhz, info.channels, info.synched);
-            g_module.SAVSAInit(latency, static_cast<int>(pcm.samplesPerSec));
-            g_module.VSASetInfo(static_cast<int>(pcm.samplesPerSec), pcm.channels);
-        }
-    }
-    if (latency < 0) {
-        // Let go of the response so the next Play can open the device again.
+        Trace("device Open refused: its playback has been stopped");
         TakeResponse().reset();
-        // The box comes from the playback thread, which then tells the host
-        // to stop: this call runs on an engine thread holding the engine's lock.
-        if (playback->Fail() && playback->QueueFailureBox("Could not open output module", "Error opening module"))
-            playback->Post(CmdStop, 0);
-        return 1;
+        return kUnexpected;
     }
     playback->SetState(StatePlaying);
     firstWrite_ = 1;
@@ -199,8 +178,11 @@ char* AudioDevice::DspBuffer(int bytes) noexcept {
 }
 
 bool AudioDevice::PassToHost(Playback& playback, char* block, int length) noexcept {
+    // Until the playback's thread has opened the output, blocks wait in the
+    // engine, without waiting for the gate that Open holds.
+    if (!playback.Closed() && !playback.Gate().ready.load()) return false;
     OutputAccess output(playback);
-    if (!output.open()) return true;
+    if (!output.open() || !output.outputOpen()) return true;
     winamp::Out_Module* outMod = playback.Output();
     const PcmFormat pcm = Pcm();
     // Room for what the DSP hook may make of the block (at most twice it),

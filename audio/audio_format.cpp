@@ -10,9 +10,9 @@ bool IsValidFormat(const PcmFormat& format) noexcept {
     return bitRate != 0;
 }
 
-InfoFigures SetInfoFigures(const PcmFormat& format) noexcept {
+InfoFigures SetInfoFigures(const PcmFormat& format, int streamKbps) noexcept {
     std::uint32_t bits = std::uint32_t{format.bitsPerSample} * format.samplesPerSec * format.channels;
-    return InfoFigures{static_cast<int>((bits / 1000) >> 3),
+    return InfoFigures{streamKbps > 0 ? streamKbps : static_cast<int>(bits / 1000),
                        static_cast<int>(format.samplesPerSec / 1000),
                        static_cast<int>(format.channels), 1};
 }

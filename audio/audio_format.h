@@ -13,8 +13,9 @@ struct PcmFormat {
     std::uint32_t samplesPerSec;
 };
 
-// The four integers SetInfo takes: bit rate as the host shows it (kilobytes
-// per second of PCM, so 1411 kbit/s shows as 176), kHz, channels, synched.
+// The four integers SetInfo takes: the bit rate the host shows in its kbps
+// field (the stream's, when known, else the PCM's: 1411 for CD audio), kHz,
+// channels, synched.
 struct InfoFigures {
     int bitrate;
     int sampleRateKhz;
@@ -26,7 +27,7 @@ struct InfoFigures {
 // rate and at least one whole byte per sample.
 bool IsValidFormat(const PcmFormat& format) noexcept;
 
-InfoFigures SetInfoFigures(const PcmFormat& format) noexcept;
+InfoFigures SetInfoFigures(const PcmFormat& format, int streamKbps = 0) noexcept;
 
 // Half the playing time of the largest block, truncated to whole ms.
 std::uint32_t GranularityMs(const PcmFormat& format, std::uint16_t maxBlockSize) noexcept;

@@ -1,5 +1,6 @@
 #include "audio/output_gate.h"
 
+#include "audio/audio_format.h"
 #include "core/trace.h"
 
 namespace audio {
@@ -36,15 +37,65 @@ int WritePieces(winamp::Out_Module* outMod, const char* data, int length) {
 
 }  // namespace
 
+bool RequestOutputOpen(core::Playback& playback, int rate, int channels, int bits) noexcept {
+    {
+        OutputAccess output(playback);
+        if (!output.open()) return false;
+        core::OutputGate& gate = playback.Gate();
+        gate.rate = rate;
+        gate.channels = channels;
+        gate.bits = bits;
+    }
+    return playback.Post(core::CmdOpenOutput, 0);
+}
+
+bool OpenOutputModule(core::Playback& playback) noexcept {
+    int latency = -1;
+    {
+        OutputAccess output(playback);
+        if (!output.open()) return false;
+        core::OutputGate& gate = playback.Gate();
+        if (gate.outputOpen) return true;
+        winamp::Out_Module* outMod = playback.Output();
+        latency = outMod->Open(gate.rate, gate.channels, gate.bits, 0, 0);
+        if (latency >= 0) {
+            gate.outputOpen = true;
+            RestartCounts(gate, 0);
+            outMod->SetVolume(winamp::kApplyCurrentVolume);
+            const PcmFormat pcm{static_cast<std::uint16_t>(gate.channels), static_cast<std::uint16_t>(gate.bits),
+                                static_cast<std::uint32_t>(gate.rate)};
+            const InfoFigures info = SetInfoFigures(pcm, playback.StreamKbps());
+            if (g_module.SetInfo) g_module.SetInfo(info.bitrate, info.sampleRateKhz, info.channels, info.synched);
+            if (g_module.SAVSAInit) g_module.SAVSAInit(latency, gate.rate);
+            if (g_module.VSASetInfo) g_module.VSASetInfo(gate.rate, gate.channels);
+            gate.ready = true;
+            return true;
+        }
+    }
+    // The output has shown its own box, if any; the playback's follows from
+    // its thread, which then tells the host to stop.
+    if (playback.Fail() && playback.QueueFailureBox("Could not open output module", "Error opening module"))
+        playback.Post(core::CmdStop, 0);
+    return false;
+}
+
 bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
     core::OutputGate& gate = playback.Gate();
     std::unique_lock<std::timed_mutex> lock(gate.lock, std::defer_lock);
-    if (!lock.try_lock_for(std::chrono::milliseconds(waitMs))) {
-        core::Trace("an output call has not returned in %lu ms: the output is left as it is",
-                    static_cast<unsigned long>(waitMs));
-        return false;
+    // The playback thread may hold the gate inside the output's Open, which
+    // may send the host's window messages: they are served meanwhile.
+    const DWORD start = GetTickCount();
+    while (!lock.try_lock_for(std::chrono::milliseconds(20))) {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        if (GetTickCount() - start >= waitMs) {
+            core::Trace("an output call has not returned in %lu ms: the output is left as it is",
+                        static_cast<unsigned long>(waitMs));
+            return false;
+        }
     }
     RestartCounts(gate, 0);
+    gate.ready = false;
     if (gate.outputOpen) {
         if (playback.Output()) playback.Output()->Close();
         if (g_module.SAVSADeInit) g_module.SAVSADeInit();
@@ -67,10 +118,7 @@ bool OutputAccess::open() const noexcept { return locked_ && !playback_.Closed()
 
 bool OutputAccess::HasRoom(int bytes) const noexcept { return playback_.Output()->CanWrite() >= bytes; }
 
-void OutputAccess::Opened() noexcept {
-    gate_.outputOpen = true;
-    RestartCounts(gate_, 0);
-}
+bool OutputAccess::outputOpen() const noexcept { return gate_.outputOpen; }
 
 void OutputAccess::CountWritten(int engineBytes, int hostBytes) noexcept {
     gate_.engineBytes += engineBytes;
@@ -101,14 +149,14 @@ bool OutputAccess::WritePending() noexcept {
 
 void FlushOutput(core::Playback& playback, int timeMs) noexcept {
     OutputAccess output(playback);
-    if (!output.open()) return;
+    if (!output.open() || !output.outputOpen()) return;
     playback.Output()->Flush(timeMs);
     RestartCounts(playback.Gate(), timeMs);
 }
 
 void DiscardBufferedOutput(core::Playback& playback) noexcept {
     OutputAccess output(playback);
-    if (!output.open()) return;
+    if (!output.open() || !output.outputOpen()) return;
     const int now = playback.Output()->GetOutputTime();
     playback.Output()->Flush(now);
     RestartCounts(playback.Gate(), now);
@@ -117,6 +165,7 @@ void DiscardBufferedOutput(core::Playback& playback) noexcept {
 unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenClosed) noexcept {
     OutputAccess output(playback);
     if (!output.open()) return whenClosed;
+    if (!output.outputOpen()) return 0;
     const core::OutputGate& gate = playback.Gate();
     long long played = playback.Output()->GetOutputTime() - gate.flushedToMs;
     if (played <= 0) return 0;
@@ -127,6 +176,8 @@ unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenC
 Playout ProbePlayout(core::Playback& playback) noexcept {
     OutputAccess output(playback);
     if (!output.open()) return Playout::Closed;
+    // An output that never opened has nothing to play out.
+    if (!output.outputOpen()) return Playout::Done;
     // The end of the stream is played only once the output has it all.
     if (!output.WritePending()) return Playout::Playing;
     playback.Output()->CanWrite();

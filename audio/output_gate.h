@@ -18,6 +18,20 @@
 
 namespace audio {
 
+// The audio device's Open, on the engine's timer thread holding the
+// engine's lock: the output is opened by the playback's thread, never
+// there.  An output may talk to the host's window inside its Open (a disk
+// writer sends it messages, a failing output shows its box), and the
+// host's thread may be waiting for the engine's lock meanwhile.  Until the
+// output is open the device's writes wait (would block).  False once the
+// playback is closed.
+bool RequestOutputOpen(core::Playback& playback, int rate, int channels, int bits) noexcept;
+
+// The playback thread's step for CmdOpenOutput: opens the host's output and
+// tells the host the format.  A refused Open fails the playback: its box is
+// queued and its thread told to stop.  False when the output is not open.
+bool OpenOutputModule(core::Playback& playback) noexcept;
+
 // Stop's step after closing the playback: closes the host's output if the
 // playback opened it, and calls SAVSADeInit.  Waits for the gate at most
 // `waitMs`: an output call that hangs leaves the output as it is, and
@@ -39,8 +53,8 @@ public:
     bool open() const noexcept;
     // Whether the output module has room for `bytes` now.
     bool HasRoom(int bytes) const noexcept;
-    // The output module has just been opened: its time starts at 0.
-    void Opened() noexcept;
+    // The output is open (the playback thread's Open has succeeded).
+    bool outputOpen() const noexcept;
     // A block of `engineBytes` from the engine went to the output as
     // `hostBytes` (the DSP hook may change the length).
     void CountWritten(int engineBytes, int hostBytes) noexcept;

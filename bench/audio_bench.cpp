@@ -125,7 +125,9 @@ void BenchBridge(const char* name, bool dsp) {
     // As Play does: a playback of its own, which the device opens for.
     auto playback = std::make_shared<core::Playback>("bench.rm", "file:bench.rm", true);
     core::InstallPlayback(playback);
-    if (device->Open(&format, &response) != 0) std::fprintf(stderr, "%s: the device did not open\n", name);
+    // The playback's thread opens the output; here, this thread does.
+    if (device->Open(&format, &response) != 0 || !audio::OpenOutputModule(*playback))
+        std::fprintf(stderr, "%s: the device did not open\n", name);
 
     Buffer buffer;
     rma::AudioData data{&buffer, 0, 0};

@@ -100,7 +100,9 @@ constexpr bool IsSeekPending(PlaybackState state) noexcept {
 constexpr bool IsAudioFlowing(PlaybackState state) noexcept { return (state & 0xF0) == 0x10; }
 
 // CmdShowBox: show the failure box queued with QueueFailureBox.
-enum PlayerCommand : int { CmdStop = 1, CmdStreamEnded = 2, CmdSeek = 3, CmdShowBox = 4 };
+// CmdOpenOutput: open the host's output for the format the device was
+// opened with (audio/output_gate.h).
+enum PlayerCommand : int { CmdStop = 1, CmdStreamEnded = 2, CmdSeek = 3, CmdShowBox = 4, CmdOpenOutput = 5 };
 
 // The host's names are up to 1039 characters; the URL adds "file:".
 constexpr int kPathCapacity = 1040;
@@ -115,11 +117,16 @@ struct FailureBox {
 // playback; audio/output_gate.h works it.
 struct OutputGate {
     std::timed_mutex lock;
-    // Guarded by lock.  outputOpen: this playback opened the host's output
-    // and has not closed it.  flushedToMs: where the output's time restarted
+    // Guarded by lock.  rate, channels, bits: the format the audio device
+    // was opened with, for the output's Open.  outputOpen: this playback
+    // opened the host's output and has not closed it.  flushedToMs: where the output's time restarted
     // (0 at Open, the target of the last Flush); the bytes the engine gave
     // and the output was given since then.
+    int rate = 0, channels = 0, bits = 0;
     bool outputOpen = false;
+    // outputOpen, also read without the lock: the device's per-block path
+    // does not wait for the gate while the output is not open yet.
+    std::atomic<bool> ready{false};
     int flushedToMs = 0;
     long long engineBytes = 0;
     long long hostBytes = 0;
@@ -142,6 +149,10 @@ public:
     // the host sets outMod before every Play, and may change it (its decode
     // path swaps in an output of its own) while this one still plays.
     winamp::Out_Module* Output() const noexcept { return output_; }
+    // The stream's average bit rate from its file's header, for the host's
+    // kbps display; 0 while unknown.  Set by the playback's thread.
+    void SetStreamKbps(int kbps) noexcept { streamKbps_ = kbps; }
+    int StreamKbps() const noexcept { return streamKbps_.load(); }
     // The thread whose Play made this playback; 0 for one made otherwise.
     DWORD StarterThread() const noexcept { return starter_; }
 
@@ -259,6 +270,7 @@ private:
     void Changed();  // lock_ held
 
     winamp::Out_Module* const output_;
+    std::atomic<int> streamKbps_{0};
     DWORD starter_ = 0;
     char path_[kPathCapacity] = {};
     char url_[kUrlCapacity] = {};

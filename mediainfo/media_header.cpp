@@ -20,6 +20,7 @@ constexpr unsigned char kContentTag[4] = {'C', 'O', 'N', 'T'};
 // RealMedia offsets of the properties header's duration and data-chunk
 // offset, for the usual 18-byte file header.  Files with a 16-byte file
 // header have every property two bytes earlier.
+constexpr std::uint32_t kAverageBitRateOffset = 32;
 constexpr std::uint32_t kDurationOffset = 48;
 constexpr std::uint32_t kDataOffsetOffset = 60;
 constexpr std::uint32_t kShortHeaderSize = 16;
@@ -72,13 +73,16 @@ void CopyTitle(const unsigned char* text, int length, char* title) noexcept {
     title[n] = '\0';
 }
 
+// Files with a 16-byte file header have every property two bytes earlier.
+std::uint32_t PropertiesShift(const unsigned char* head, int headRead) noexcept {
+    if (headRead != 8) return 0;
+    unsigned char size[4] = {head[4], head[5], head[6], head[7]};
+    return BigEndian32(size) == kShortHeaderSize ? 2 : 0;
+}
+
 void ReadRealMediaHeader(ByteSource& source, const unsigned char* head, int headRead, char* title,
                          int* lengthMs) noexcept {
-    std::uint32_t shift = 0;
-    if (headRead == 8) {
-        unsigned char size[4] = {head[4], head[5], head[6], head[7]};
-        if (BigEndian32(size) == kShortHeaderSize) shift = 2;
-    }
+    const std::uint32_t shift = PropertiesShift(head, headRead);
     std::uint32_t number;
     if (lengthMs && ReadNumber(source, kDurationOffset - shift, &number))
         *lengthMs = static_cast<int>(number);
@@ -160,6 +164,15 @@ void ReadHeader(ByteSource& source, char* title, int* lengthMs) noexcept {
         ReadRealMediaHeader(source, head, headRead, title, lengthMs);
     else if (std::memcmp(head, kRealAudioSignature, 4) == 0)
         ReadRealAudioHeader(source, title);
+}
+
+std::uint32_t ReadAverageBitRate(ByteSource& source) noexcept {
+    unsigned char head[8];
+    const int headRead = source.ReadAt(0, head, sizeof head);
+    if (headRead < 4 || std::memcmp(head, kRealMediaSignature, 4) != 0) return 0;
+    std::uint32_t bitRate = 0;
+    ReadNumber(source, kAverageBitRateOffset - PropertiesShift(head, headRead), &bitRate);
+    return bitRate;
 }
 
 }  // namespace mediainfo

@@ -33,4 +33,8 @@ void CopyDefaultTitle(const char* name, char* title) noexcept;
 // no byte is read for it.  Answers the header lacks are left alone.
 void ReadHeader(ByteSource& source, char* title, int* lengthMs) noexcept;
 
+// The stream's average bit rate, in bits per second, from a RealMedia
+// file's properties header; 0 when the file has none.
+std::uint32_t ReadAverageBitRate(ByteSource& source) noexcept;
+
 }  // namespace mediainfo

@@ -55,4 +55,11 @@ void ReadMediaInfo(const char* file, char* title, int* lengthMs) noexcept {
     if (lengthMs && engineLengthMs > 0) *lengthMs = engineLengthMs;
 }
 
+int ReadStreamKbps(const char* file) noexcept {
+    if (!file || !*file) return 0;
+    MediaFile media(file);
+    if (!media.IsOpen()) return 0;
+    return static_cast<int>((std::uint64_t{ReadAverageBitRate(media)} + 500) / 1000);
+}
+
 }  // namespace mediainfo

@@ -10,4 +10,8 @@ namespace mediainfo {
 // a readable RealMedia or RealAudio file gets its name as title and -1000.
 void ReadMediaInfo(const char* file, char* title, int* lengthMs) noexcept;
 
+// The stream's average bit rate in kbit/s from a RealMedia file's header,
+// as the host shows it; 0 when the file is none or cannot be read.
+int ReadStreamKbps(const char* file) noexcept;
+
 }  // namespace mediainfo

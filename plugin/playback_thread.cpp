@@ -1,5 +1,6 @@
 #include "plugin/playback_thread.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "core/playback.h"
 #include "core/trace.h"
 #include "engine/engine_link.h"
+#include "mediainfo/media_info.h"
 
 namespace plugin {
 namespace {
@@ -52,6 +54,10 @@ void RunPlayback(Playback& playback) {
     // A playback stopped before its thread ran has nothing to open or stop.
     if (playback.Closed()) return;
 
+    // A local file's header tells the stream's bit rate, which the host
+    // shows; read here, off the host's thread and outside the engine's lock.
+    if (!std::strchr(playback.Path(), '/')) playback.SetStreamKbps(mediainfo::ReadStreamKbps(playback.Path()));
+
     rma::IRMAPlayer* player = engine::CurrentLink()->Player();
     const HRESULT opened = player->OpenURL(playback.Url());
     if (opened != 0) {
@@ -80,7 +86,11 @@ void RunPlayback(Playback& playback) {
             continue;
         }
         if (command == CmdStop) break;
+        if (command == CmdOpenOutput) audio::OpenOutputModule(playback);
         if (command == CmdStreamEnded) {
+            // A playback that failed meanwhile (its output refused to open)
+            // has its box and its Stop waiting instead.
+            if (playback.State() == StateFailed) continue;
             // The output plays out what it holds first, whatever IsDone says:
             // the engine reports the end before IsDone turns true.
             if (DrainOutput(playback)) playback.PostToHost(winamp::kEndOfFileMessage, 0);

@@ -66,9 +66,15 @@ protected:
 
     std::unique_ptr<testsupport::TestPlayback> playing;
 
-    HRESULT OpenStereo(rma::UINT16 maxBlock = 4410) {
-        rma::AudioFormat format = Format(44100, 2, 16, maxBlock);
-        return device->Open(&format, &response);
+    HRESULT OpenStereo(rma::UINT16 maxBlock = 4410) { return Open(Format(44100, 2, 16, maxBlock)); }
+    // The engine's Open, then the playback thread's step it asked for:
+    // opening the host's output.  `queued` gets the commands it queued.
+    HRESULT Open(rma::AudioFormat format, standins::Response* to = nullptr, std::string* queued = nullptr) {
+        const HRESULT result = device->Open(&format, to ? to : &response);
+        const std::string commands = playing->TakeCommands();
+        if (queued) *queued = commands;
+        if (commands.find('5') != std::string::npos) audio::OpenOutputModule(Current());
+        return result;
     }
 
     HRESULT Write(const std::string& bytes) {
@@ -97,7 +103,7 @@ TEST_F(AudioDeviceTest, OpenFeedsTheHostTheFormatFigures) {
     EXPECT_EQ(counts.openBufferMs, 0);
     EXPECT_EQ(counts.openPrebufferMs, 0);
     EXPECT_EQ(counts.lastVolume, -666);
-    EXPECT_EQ(counts.setInfoArgs[0], 176);
+    EXPECT_EQ(counts.setInfoArgs[0], 1411) << "kbit/s, as the host shows it";
     EXPECT_EQ(counts.setInfoArgs[1], 44);
     EXPECT_EQ(counts.setInfoArgs[2], 2);
     EXPECT_EQ(counts.setInfoArgs[3], 1);
@@ -112,7 +118,7 @@ TEST_F(AudioDeviceTest, OpenFeedsTheHostTheFormatFigures) {
     // A second Open neither reopens the output nor replaces anything.
     standins::Response other;
     rma::AudioFormat mono = Format(8000, 1, 8);
-    EXPECT_EQ(device->Open(&mono, &other), 0);
+    EXPECT_EQ(Open(mono, &other), 0);
     EXPECT_EQ(counts.outOpen, 1);
     EXPECT_EQ(other.refs(), 1);
 
@@ -123,13 +129,13 @@ TEST_F(AudioDeviceTest, OpenFeedsTheHostTheFormatFigures) {
     StopPlayback();
     // Once Stop has closed the output, only the next Play lets an Open reach it.
     rma::AudioFormat small = Format(22050, 1, 8);
-    EXPECT_EQ(device->Open(&small, &response), rma::kUnexpected);
+    EXPECT_EQ(Open(small), rma::kUnexpected);
     EXPECT_EQ(counts.outOpen, 1);
     EXPECT_EQ(response.refs(), 1);
     NextPlayback();
-    ASSERT_EQ(device->Open(&small, &response), 0);
+    ASSERT_EQ(Open(small), 0);
     EXPECT_EQ(counts.outOpen, 2);
-    EXPECT_EQ(counts.setInfoArgs[0], 22);
+    EXPECT_EQ(counts.setInfoArgs[0], 176);
     EXPECT_EQ(counts.setInfoArgs[1], 22);
     EXPECT_EQ(counts.setInfoArgs[2], 1);
     EXPECT_EQ(counts.setInfoArgs[3], 1);
@@ -159,7 +165,7 @@ TEST_F(AudioDeviceTest, StateTableAndResultCodes) {
     EXPECT_EQ(device->CheckFormat(&format), 0);
     EXPECT_EQ(counts.outSetVolume, 0);
 
-    ASSERT_EQ(device->Open(&format, &response), 0);
+    ASSERT_EQ(Open(format), 0);
     EXPECT_EQ(device->Resume(), rma::kUnexpected);
     EXPECT_EQ(device->Pause(), 0);
     EXPECT_EQ(device->Pause(), rma::kUnexpected);
@@ -202,24 +208,28 @@ TEST_F(AudioDeviceTest, FormatsThatWouldDivideByZeroAreRefusedBeforeTheOutput) {
 }
 
 // The device's Open runs on an engine thread holding the engine's lock: the
-// box waits for the playback thread, and the engine's immediate second try
-// is refused without asking the output again or a second box.  The box of
-// a playback that Stop ended sends the host no Stop (it would end the next
-// one).
-TEST_F(AudioDeviceTest, RefusedOutputQueuesOneBoxAndLetsTheNextPlaybackTryAgain) {
+// output is opened by the playback's thread, never there (an output may
+// send the host's window messages inside its Open, or show its box), and
+// blocks wait meanwhile.  A refused output fails the playback with one box
+// from that thread, then its stop.  The box of a playback that Stop ended
+// sends the host no Stop (it would end the next one).
+TEST_F(AudioDeviceTest, OutputOpensOnThePlaybackThreadAndARefusalQueuesOneBox) {
     testsupport::MessageBoxWatcher watcher;
     host.settings.openResult = -1;
     host.settings.stopOnMessages = false;
-    EXPECT_EQ(OpenStereo(), 1);
-    EXPECT_NE(OpenStereo(), 0) << "the engine's second try";
+    rma::AudioFormat format = Format(44100, 2, 16);
+    EXPECT_EQ(device->Open(&format, &response), 0);
+    EXPECT_EQ(counts.outOpen, 0) << "not on the engine's thread";
+    EXPECT_EQ(Write(Pattern(400)), rma::kWouldBlock) << "blocks wait for the output";
+    EXPECT_EQ(counts.outCanWrite, 0);
+    EXPECT_EQ(playing->TakeCommands(), "5");
+    EXPECT_FALSE(audio::OpenOutputModule(Current()));
     EXPECT_EQ(counts.outOpen, 1);
     EXPECT_EQ(testsupport::CurrentState(), StateFailed);
     EXPECT_EQ(OutputOpen(), 0);
     EXPECT_EQ(counts.setInfo, 0);
-    EXPECT_EQ(response.refs(), 1) << "the refused Open must let the response go";
-    EXPECT_EQ(device->Close(TRUE), rma::kUnexpected);
     testsupport::PumpFor(30);
-    EXPECT_EQ(watcher.Count(), 0u) << "no box inside the engine's call";
+    EXPECT_EQ(watcher.Count(), 0u) << "the box is the thread's to show";
     EXPECT_EQ(playing->TakeCommands(), "41") << "the box, then the stop";
     FailureBox box;
     ASSERT_TRUE(Current().TakeFailureBox(&box));
@@ -227,6 +237,8 @@ TEST_F(AudioDeviceTest, RefusedOutputQueuesOneBoxAndLetsTheNextPlaybackTryAgain)
     EXPECT_STREQ(box.text, "Could not open output module");
     EXPECT_FALSE(Current().TakeFailureBox(&box));
     EXPECT_FALSE(Current().QueueFailureBox("again", "Error")) << "one box a playback";
+    EXPECT_EQ(device->Close(TRUE), 0);
+    EXPECT_EQ(response.refs(), 1);
 
     StopPlayback();
     EXPECT_FALSE(Current().PostToHost(WM_COMMAND, winamp::kStopCommand));
@@ -238,6 +250,7 @@ TEST_F(AudioDeviceTest, RefusedOutputQueuesOneBoxAndLetsTheNextPlaybackTryAgain)
     EXPECT_EQ(OpenStereo(), 0);
     EXPECT_EQ(testsupport::CurrentState(), StatePlaying);
     EXPECT_EQ(counts.outOpen, 2);
+    EXPECT_EQ(Write(Pattern(400)), 0);
     EXPECT_EQ(device->Close(TRUE), 0);
 }
 
@@ -433,13 +446,13 @@ TEST_F(AudioDeviceTest, CallbackAfterCloseWithoutFlushEndsTheChain) {
 
 TEST_F(AudioDeviceTest, GranularityFollowsTheLargestBlockUntilReset) {
     rma::AudioFormat format = Format(8000, 1, 8, 1000);
-    ASSERT_EQ(device->Open(&format, &response), 0);
+    ASSERT_EQ(Open(format), 0);
     EXPECT_EQ(Write(Pattern(10)), 0);
     EXPECT_EQ(scheduler.delays.back(), 62u);
     EXPECT_EQ(device->Close(TRUE), 0);
 
     format = Format(44100, 2, 16, 17640);
-    ASSERT_EQ(device->Open(&format, &response), 0);
+    ASSERT_EQ(Open(format), 0);
     EXPECT_EQ(Write(Pattern(10)), 0);
     EXPECT_EQ(scheduler.delays.back(), 50u);
     EXPECT_EQ(device->Close(TRUE), 0);

@@ -122,6 +122,17 @@ TEST(RealFiles, TitlesAndLengthsOfFilesMadeByOtherTools) {
     EXPECT_EQ(ram.lengthMs, -1000);
 }
 
+// The host shows the stream's kbps: a RealMedia header's average bit rate.
+TEST(StreamKbps, FromTheRealMediaPropertiesOnly) {
+    EXPECT_EQ(mediainfo::ReadStreamKbps(WinPath(GENERATED_MEDIA_DIR "/rm-500ms.rm").c_str()), 64);
+    EXPECT_EQ(mediainfo::ReadStreamKbps(WinPath(GENERATED_MEDIA_DIR "/rm-short-header.rm").c_str()), 64)
+        << "a 16-byte file header moves every property";
+    std::string dir = WinPath(SHARED_CORPUS_DIR);
+    EXPECT_EQ(mediainfo::ReadStreamKbps((dir + "\\Real.ra").c_str()), 0);
+    EXPECT_EQ(mediainfo::ReadStreamKbps("C:\\no\\such.rm"), 0);
+    EXPECT_EQ(mediainfo::ReadStreamKbps(""), 0);
+}
+
 TEST(DefaultTitle, NameAfterTheLastBackslashOrTheWholeName) {
     EXPECT_EQ(Read("C:\\no\\such\\dir\\song.rm").title, "song.rm");
     EXPECT_EQ(Read("song-without-dir.rm").title, "song-without-dir.rm");
