@@ -22,26 +22,42 @@ DWORD LastEventTick();
 std::string Quoted(const char* text);
 
 // ---- outmod.cpp --------------------------------------------------------
+// The player's outputs, each with its own ways (see README).
+enum OutputPersonality { OutputDs, OutputWave, OutputDisk, OutputWasapi };
 struct OutputOptions {
     bool realtime;
     int refuseOpen;        // 0 never, 1 every Open, 2 the first Open only
     const char* wavPath;   // null: no WAV file
     int dsp;               // 0 none, 1 invert, 2 stretch
     bool verbose;
+    int personality;       // an OutputPersonality
+    int busyWrite;         // ds: every Nth Write answered 1; 0 never
 };
 struct OutputTotals {
     long long writtenBytes;
     int writes, vis, visBytes, dsp;
 };
+typedef void(HOST_CB* SetInfoFn)(int bitrate, int sampleRateKhz, int channels, int synched);
 void OutputSetUp(const OutputOptions& options);
-// Fills the output module record and the host callbacks of the input record.
+const char* OutputName(int personality);
+// Whether a box with this caption is one an output shows itself.
+bool OutputOwnsBox(const std::string& caption);
+// Fills the output module record and the host's visualisation and DSP
+// callbacks of the input record (not outMod, not SetInfo: the host writes
+// those at Play).
 void OutputInstall(InModule* module, OutModule* out, HWND mainWindow);
+SetInfoFn OutputSetInfo();
+// SetInfo calls so far: the host re-reads the title on the tick after one.
+int OutputSetInfoCalls();
 // A new Play begins: until the output is opened again, the calls that are
 // allowed before a first Open are allowed again.
 void OutputNewPlay();
 // hostsim is about to call the plug-in's Stop for this Play: from now until
 // the next Play the output may be closed but not opened again.
 void OutputHostStopping();
+// The host's shutdown calls the output's Quit before the plug-in's: calls
+// after it are reported.
+void OutputHostQuit();
 // Calls after this are reported as unexpected (the plug-in's Quit is done),
 // and so is an output left open.
 void OutputRetire();

@@ -1,6 +1,7 @@
 // hostsim: a headless host for an input plug-in.  It loads the plug-in,
-// fills the module record as the host does, and drives it from the command
-// line:  hostsim isours NAME... | play PATH_OR_URL [options] | info [--hex] FILE...
+// fills the module record as the player does, and drives it from the
+// command line as the player's playlist, buttons and timers would:
+//   hostsim isours NAME... | which NAME... | play ENTRY... [options] | info [--hex] FILE...
 #include <fcntl.h>
 #include <io.h>
 
@@ -16,12 +17,21 @@ namespace {
 
 constexpr int kTitleBytes = 2048;
 constexpr UINT_PTR kTimeoutTimer = 1;
+constexpr UINT_PTR kMainTimer = 2;
+constexpr UINT kMainTimerMs = 100;  // the player's main timer
+constexpr DWORD kVisPeriodMs = 16;  // its classic visualisation thread
 constexpr DWORD kSettleQuietMs = 150;
 constexpr DWORD kHangGraceMs = 20000;
+constexpr int kPlayCommand = 40045;  // WM_COMMAND ids of the player's buttons
+constexpr int kNextCommand = 40048;
+// Marks the end-of-file message the host posts itself after a failed Play,
+// so that it is told apart in the events; the handler treats both alike.
+constexpr LPARAM kHostAdvance = 0x484F5354;
+constexpr int kUnmaskedPluginFlags = ~(2 | 4 | 8 | 16);
 const char kEngineKey[] = "Software\\RealNetworks\\Preferences\\DT_Common";
 
-enum End { Running, EndEof, EndStopped, EndTimeout, EndFailed };
-const char* const kEndNames[] = {"running", "eof", "stopped", "timeout", "failed"};
+enum End { Running, EndEof, EndStopped, EndTimeout, EndFailed, EndNext };
+const char* const kEndNames[] = {"running", "eof", "stopped", "timeout", "failed", "next"};
 
 struct Trigger { int at, value; };
 
@@ -29,9 +39,13 @@ struct Options {
     std::string command, plugin, engineDir, script, wavPath, listFile;
     std::vector<std::string> names;
     std::vector<Trigger> seeks, pauses;
+    std::vector<int> nexts;
     int stopAt = -1, timeoutMs = 60000, dsp = 0, refuseOpen = 0, repeat = 1, answerAfterMs = 0;
+    int output = OutputDs, busyWrite = 0, volume = 255, pan = 0;
     bool realtime = false, verbose = false, answerOk = true, noEngineKey = false, stopOnBox = false;
     bool hex = false, playing = false, engineDirGiven = false;
+    // Kinder than the player, each letting a fault through (see Parse).
+    bool kinderStop = false, kinderSettle = false;
 };
 
 // The longest stretch the host's own message loop spent in one message
@@ -62,24 +76,46 @@ int LongestStallMs() {
     return g_stall.frequency.QuadPart ? static_cast<int>(g_stall.longest * 1000 / g_stall.frequency.QuadPart) : 0;
 }
 
+// One playlist entry as the host's queue met it.
+struct Entry {
+    std::string name;
+    End end = Running;
+    bool started = false;
+    bool stopCalled = false;  // hostsim called Stop for it
+    int eofs = 0;             // end-of-file messages while it was current
+};
+
 struct Host {
     HMODULE library;
     InModule* module;
     OutModule out;
     HWND window;
-    std::atomic<int> end{Running};
-    bool playIssued, stopCalled;
-    int eofs;  // end-of-file messages in this Play
+    const Options* options;
+    std::vector<Entry> list;
+    int current = -1;
+    // The player's own flags: in_play while Play runs, playing once Play
+    // returned 0 and until Stop, paused as the host counts it.
+    bool inPlay = false;
+    std::atomic<bool> playing{false}, paused{false};
+    int failedInRow = 0;       // consecutive failed Plays
+    bool advancePending = false;
+    bool queueStopped = true;  // nothing more comes from the queue itself
+    int newEntry = 0;          // counts entries started, so the triggers restart
     DWORD playTick;
+    int setInfoSeen = 0;
+    std::atomic<bool> visStop{false};
 };
 Host g_host;
 
 void Usage() {
     fputs("usage: hostsim isours NAME...\n"
-          "       hostsim play PATH_OR_URL [--seek AT_MS:TO_MS]... [--pause AT_MS:FOR_MS]... [--stop-at MS]\n"
-          "            [--out FILE.wav] [--realtime] [--answer ok|cancel] [--answer-after MS] [--stop-on-box] [--dsp invert|stretch] [--verbose]\n"
-          "            [--refuse-open | --refuse-open-once] [--engine SCRIPT] [--engine-dir DIR | --no-engine-key]\n"
-          "            [--plugin DLL] [--timeout MS] [--repeat N]\n"
+          "       hostsim which NAME...\n"
+          "       hostsim play ENTRY... [--output ds|wave|disk|wasapi] [--seek AT_MS:TO_MS]... [--pause AT_MS:FOR_MS]...\n"
+          "            [--stop-at MS] [--next-at MS]... [--out FILE.wav] [--realtime] [--busy-write N]\n"
+          "            [--answer ok|cancel] [--answer-after MS] [--stop-on-box] [--dsp invert|stretch] [--verbose]\n"
+          "            [--volume V] [--pan P] [--refuse-open | --refuse-open-once] [--engine SCRIPT]\n"
+          "            [--engine-dir DIR | --no-engine-key] [--plugin DLL] [--timeout MS] [--repeat N]\n"
+          "            [--kinder-stop] [--kinder-settle]\n"
           "       hostsim info [--hex] [--playing] [--list FILE] [FILE...]\n"
           "common: --plugin DLL (default: in_realmedia.dll beside hostsim.exe)\n",
           stderr);
@@ -104,6 +140,24 @@ bool ParseInt(const char* text, int* value) {
     return true;
 }
 
+bool ParseSigned(const char* text, int* value) {
+    char* end = nullptr;
+    long v = strtol(text, &end, 10);
+    if (!*text || *end) return false;
+    *value = static_cast<int>(v);
+    return true;
+}
+
+bool ParseOutput(const char* text, int* output) {
+    for (int i = OutputDs; i <= OutputWasapi; ++i) {
+        if (!strcmp(text, OutputName(i))) {
+            *output = i;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool Parse(int argc, char** argv, Options* o) {
     if (argc < 2) return false;
     o->command = argv[1];
@@ -112,12 +166,18 @@ bool Parse(int argc, char** argv, Options* o) {
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
         auto take = [&]() { ++i; return next; };
         Trigger t;
+        int n;
         if (a == "--plugin" && next) o->plugin = take();
         else if (a == "--seek" && next && ParsePair(next, &t)) { take(); o->seeks.push_back(t); }
         else if (a == "--pause" && next && ParsePair(next, &t)) { take(); o->pauses.push_back(t); }
         else if (a == "--stop-at" && next && ParseInt(next, &o->stopAt)) take();
+        else if (a == "--next-at" && next && ParseInt(next, &n)) { take(); o->nexts.push_back(n); }
         else if (a == "--timeout" && next && ParseInt(next, &o->timeoutMs)) take();
         else if (a == "--repeat" && next && ParseInt(next, &o->repeat) && o->repeat >= 1) take();
+        else if (a == "--output" && next && ParseOutput(next, &o->output)) take();
+        else if (a == "--busy-write" && next && ParseInt(next, &o->busyWrite) && o->busyWrite >= 1) take();
+        else if (a == "--volume" && next && ParseInt(next, &o->volume) && o->volume <= 255) take();
+        else if (a == "--pan" && next && ParseSigned(next, &o->pan) && o->pan >= -127 && o->pan <= 127) take();
         else if (a == "--out" && next) o->wavPath = take();
         else if (a == "--realtime") o->realtime = true;
         else if (a == "--verbose") o->verbose = true;
@@ -131,56 +191,263 @@ bool Parse(int argc, char** argv, Options* o) {
         else if (a == "--engine" && next) o->script = take();
         else if (a == "--engine-dir" && next) { o->engineDir = take(); o->engineDirGiven = true; }
         else if (a == "--no-engine-key") o->noEngineKey = true;
+        // Kinder: the Stop command stops whenever a Play was issued, also
+        // while Play runs and after a failed Play.  Lets through a plug-in
+        // left wedged by a failed Play that needs a Stop to recover, and one
+        // that relies on a Stop reaching it inside Play.
+        else if (a == "--kinder-stop") o->kinderStop = true;
+        // Kinder: after an end of file the next entry plays only once
+        // 150 ms passed without an event, not in the same handler.  Lets
+        // through late reports of the old presentation that would reach
+        // the new one.
+        else if (a == "--kinder-settle") o->kinderSettle = true;
         else if (a == "--hex") o->hex = true;
         else if (a == "--playing") o->playing = true;
         else if (a == "--list" && next) o->listFile = take();
         else if (a.size() > 2 && a.compare(0, 2, "--") == 0) return false;
         else o->names.push_back(a);
     }
-    if (o->command == "isours") return true;
-    if (o->command == "play") return o->names.size() == 1;
+    if (o->busyWrite && o->output != OutputDs) return false;
+    if (o->command == "isours" || o->command == "which") return true;
+    if (o->command == "play") return !o->names.empty();
     if (o->command == "info") return !o->names.empty() || o->playing || !o->listFile.empty();
     return false;
 }
 
-// ---- the host window ---------------------------------------------------
-
-void HostStop() {
-    if (!g_host.playIssued || g_host.stopCalled) return;
-    g_host.stopCalled = true;
-    Event("stop");
-    OutputHostStopping();
-    PluginCall call;
-    g_host.module->Stop();
-}
+// ---- the player's ways -------------------------------------------------
 
 void Finish(End end) {
-    int expected = Running;
-    g_host.end.compare_exchange_strong(expected, end);
+    if (g_host.current >= 0 && g_host.list[g_host.current].end == Running) g_host.list[g_host.current].end = end;
 }
+
+// The player's StopPlaying: nothing while Play runs or while nothing plays.
+void StopPlaying() {
+    if (g_host.inPlay || !g_host.playing.load()) return;
+    Entry& e = g_host.list[g_host.current];
+    e.stopCalled = true;
+    g_host.inPlay = true;
+    g_host.playing.store(false);
+    g_host.paused.store(false);
+    Event("stop");
+    OutputHostStopping();
+    {
+        PluginCall call;
+        g_host.module->Stop();
+    }
+    g_host.inPlay = false;
+    KillTimer(g_host.window, kTimeoutTimer);
+}
+
+// The playlist's length of the playing entry, re-read as the player does:
+// GetFileInfo with "" (its null name for the current entry, as converted
+// for a module of version 0x100) into a 2048-byte title.
+void ReadPlayingTitle() {
+    if (g_host.current < 0) return;
+    std::vector<char> title(kTitleBytes + 64, '\xA5');
+    int length = 0x7EADBEEF;
+    char empty[1] = "";
+    {
+        PluginCall call;
+        g_host.module->GetFileInfo(empty, title.data(), &length);
+    }
+    for (size_t i = kTitleBytes; i < title.size(); ++i) {
+        if (title[i] != '\xA5') {
+            Unexpected("GetFileInfo wrote past the %d-byte title buffer", kTitleBytes);
+            break;
+        }
+    }
+    size_t n = strnlen(title.data(), kTitleBytes);
+    if (n == kTitleBytes) Unexpected("GetFileInfo left the title without a terminator");
+    title[n < kTitleBytes ? n : kTitleBytes - 1] = 0;
+    // Stored in seconds; a negative length shows nothing.
+    char shown[32] = "-";
+    if (length >= 0) snprintf(shown, sizeof shown, "%d:%02d", length / 1000 / 60, length / 1000 % 60);
+    Event("playlist %d %d %s %s", g_host.current + 1, length, shown, Quoted(title.data()).c_str());
+}
+
+void WatchEngineUnload();
+
+// Play of one entry, as the player's StartPlaying does it after its Stop.
+void PlayEntry(int index) {
+    const Options& o = *g_host.options;
+    g_host.current = index;
+    Entry& e = g_host.list[index];
+    e.started = true;
+    g_host.queueStopped = false;
+    g_host.paused.store(false);
+    ++g_host.newEntry;
+    OutputNewPlay();
+    // The output chosen in Preferences is set before every Play, then the
+    // user's volume and pan.
+    g_host.module->outMod = &g_host.out;
+    g_host.module->SetInfo = OutputSetInfo();
+    g_host.module->SetVolume(o.volume);
+    g_host.module->SetPan(o.pan);
+    SetTimer(g_host.window, kTimeoutTimer, o.timeoutMs, nullptr);
+    g_host.inPlay = true;
+    int result;
+    {
+        PluginCall call;
+        result = g_host.module->Play(&e.name[0]);
+    }
+    g_host.inPlay = false;
+    Event("play %d", result);
+    WatchEngineUnload();
+    g_host.playTick = GetTickCount();
+    if (result == 0) {
+        g_host.failedInRow = 0;
+        g_host.playing.store(true);
+        g_host.setInfoSeen = OutputSetInfoCalls();
+        ReadPlayingTitle();
+        return;
+    }
+    // No Stop for a failed Play: the player goes on to the next entry, up
+    // to the list's length less one in a row, and then stops.
+    KillTimer(g_host.window, kTimeoutTimer);
+    Finish(EndFailed);
+    if (++g_host.failedInRow < static_cast<int>(g_host.list.size())) {
+        Event("advance");
+        g_host.advancePending = true;
+        PostMessageA(g_host.window, kEndOfFileMessage, 0, kHostAdvance);
+    } else {
+        g_host.failedInRow = 0;
+        StopPlaying();
+        g_host.queueStopped = true;
+    }
+}
+
+// The player's StartPlaying: Stop, then Play of the entry, back to back.
+void StartPlaying(int index) {
+    if (g_host.inPlay) return;
+    StopPlaying();
+    PlayEntry(index);
+}
+
+// The end of file, the player's own after a failed Play among them: Stop,
+// then Play of the next entry in the same handler; at the list's end only
+// Stop.
+void OnEndOfFile(bool hostAdvance) {
+    if (hostAdvance) {
+        g_host.advancePending = false;
+    } else {
+        Event("eof");
+        if (g_host.current >= 0) {
+            Entry& e = g_host.list[g_host.current];
+            if (e.stopCalled && !g_host.playing.load()) Unexpected("eof after stop");
+            if (e.end == EndFailed) Unexpected("eof after a failed play");
+            if (++e.eofs == 2) Unexpected("eof twice in one play");
+        }
+    }
+    if (g_host.inPlay) return;
+    Finish(EndEof);
+    int next = g_host.current + 1;
+    if (next < static_cast<int>(g_host.list.size()) && !g_host.options->kinderSettle) {
+        StartPlaying(next);
+        return;
+    }
+    StopPlaying();
+    g_host.queueStopped = true;
+}
+
+void OnStopCommand() {
+    const Options& o = *g_host.options;
+    if (o.kinderStop && g_host.current >= 0 && !g_host.list[g_host.current].stopCalled) {
+        Event("stopcmd");
+        Finish(EndStopped);
+        Entry& e = g_host.list[g_host.current];
+        e.stopCalled = true;
+        bool wasInPlay = g_host.inPlay;
+        g_host.inPlay = true;
+        g_host.playing.store(false);
+        Event("stop");
+        OutputHostStopping();
+        {
+            PluginCall call;
+            g_host.module->Stop();
+        }
+        g_host.inPlay = wasInPlay;
+        if (!wasInPlay) g_host.queueStopped = true;
+        return;
+    }
+    if (g_host.inPlay) {
+        Event("stopcmd ignored in play");
+        return;
+    }
+    if (!g_host.playing.load()) {
+        Event("stopcmd ignored not playing");
+        if (g_host.current >= 0 && g_host.list[g_host.current].end == EndFailed && !g_host.list[g_host.current].stopCalled)
+            Unexpected("stopcmd after a failed play");
+        return;
+    }
+    Event("stopcmd");
+    Finish(EndStopped);
+    StopPlaying();
+    g_host.queueStopped = true;
+}
+
+void OnNext() {
+    if (g_host.inPlay) return;
+    Event("next");
+    Finish(EndNext);
+    int next = g_host.current + 1;
+    if (next < static_cast<int>(g_host.list.size())) {
+        StartPlaying(next);
+        return;
+    }
+    StopPlaying();
+    g_host.queueStopped = true;
+}
+
+// The player's main timer: the position and length while playing, and the
+// title again on the tick after a SetInfo.
+void OnMainTimer() {
+    if (g_host.playing.load()) {
+        PluginCall call;
+        g_host.module->GetOutputTime();
+        g_host.module->GetLength();
+    }
+    int setInfos = OutputSetInfoCalls();
+    if (setInfos != g_host.setInfoSeen && g_host.current >= 0) {
+        g_host.setInfoSeen = setInfos;
+        ReadPlayingTitle();
+    }
+}
+
+void Shutdown(HWND window);
 
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kEndOfFileMessage) {
-        Event("eof");
-        if (g_host.stopCalled) Unexpected("eof after stop");
-        if (++g_host.eofs == 2) Unexpected("eof twice in one play");
-        Finish(EndEof);
-        HostStop();
+        OnEndOfFile(lParam == kHostAdvance);
         return 0;
     }
     if (message == WM_COMMAND && LOWORD(wParam) == kStopCommand) {
-        Event("stopcmd");
-        Finish(EndStopped);
-        HostStop();
+        OnStopCommand();
+        return 0;
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == kPlayCommand) {
+        if (!g_host.inPlay) StartPlaying(static_cast<int>(lParam));
+        return 0;
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == kNextCommand) {
+        OnNext();
+        return 0;
+    }
+    if (message == WM_TIMER && wParam == kMainTimer) {
+        OnMainTimer();
         return 0;
     }
     if (message == WM_TIMER && wParam == kTimeoutTimer) {
         KillTimer(window, kTimeoutTimer);
-        if (g_host.end.load() == Running) {
+        if (g_host.current >= 0 && g_host.list[g_host.current].end == Running && g_host.playing.load()) {
             Event("timeout");
             Finish(EndTimeout);
-            HostStop();
+            StopPlaying();
+            g_host.queueStopped = true;
         }
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        Shutdown(window);
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -223,6 +490,10 @@ std::string FileTypes(const char* list) {
     return s;
 }
 
+// Loads the plug-in and fills the record in the player's order: the DLL's
+// handle, the visualisation and DSP callbacks, the main window, SetInfo
+// null and the flags the player does not honour masked off; then Init.
+// outMod stays null until the first Play.
 bool LoadPlugin(const Options& o) {
     std::string path = o.plugin.empty() ? ExeDir() + "in_realmedia.dll" : o.plugin;
     g_host.library = LoadLibraryA(path.c_str());
@@ -248,16 +519,33 @@ bool LoadPlugin(const Options& o) {
         Event("error cannot create the host window");
         return false;
     }
-    g_host.module->hMainWindow = g_host.window;
-    g_host.module->hDllInstance = g_host.library;
-    OutputInstall(g_host.module, &g_host.out, g_host.window);
-    g_host.module->Init();
+    InModule* m = g_host.module;
+    m->hDllInstance = g_host.library;
+    OutputInstall(m, &g_host.out, g_host.window);
+    m->hMainWindow = g_host.window;
+    m->SetInfo = nullptr;
+    m->UsesOutputPlug &= kUnmaskedPluginFlags;
+    m->Init();
+    // The player reads a SetInfo left set by Init as a string, then sets its own.
+    if (m->SetInfo) Event("init setinfo %s", Quoted(reinterpret_cast<const char*>(m->SetInfo)).c_str());
+    m->SetInfo = OutputSetInfo();
     return true;
 }
 
-void UnloadPlugin() {
+// The player's WM_DESTROY: WM_QUIT queued, then the output's Quit before
+// the plug-in's.  The plug-in's DLL is never freed.
+void Shutdown(HWND) {
+    PostQuitMessage(0);
+    OutputHostQuit();
+    if (g_host.options->command == "play") Event("quit");
     g_host.module->Quit();
     OutputRetire();
+}
+
+// Closing the player: Stop if something plays, then the main window goes.
+void ClosePlayer() {
+    StopPlaying();
+    DestroyWindow(g_host.window);
 }
 
 // ---- play --------------------------------------------------------------
@@ -357,16 +645,58 @@ DWORD WINAPI Watchdog(void* limit) {
     ExitProcess(2);
 }
 
+// The player's classic visualisation thread: the position and the length
+// about every 16 ms, at the highest priority, while playing and not paused.
+DWORD WINAPI VisThread(void*) {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    while (!g_host.visStop.load()) {
+        if (g_host.playing.load() && !g_host.paused.load()) {
+            g_host.module->GetOutputTime();
+            g_host.module->GetLength();
+        }
+        Sleep(kVisPeriodMs);
+    }
+    return 0;
+}
+
+// Starts a thread and joins it when the scope ends.
+struct Thread {
+    HANDLE handle;
+    explicit Thread(LPTHREAD_START_ROUTINE routine) : handle(CreateThread(nullptr, 0, routine, nullptr, 0, nullptr)) {}
+    ~Thread() {
+        if (!handle) return;
+        WaitForSingleObject(handle, INFINITE);
+        CloseHandle(handle);
+    }
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+};
+
+// The user's moves for the entry playing now, fired from the position.
 struct Schedule {
-    size_t nextSeek = 0, nextPause = 0;
+    size_t nextSeek = 0, nextPause = 0, nextNext = 0;
     bool paused = false, moved = false, stopDone = false;
     DWORD resumeTick = 0;
     int lastPos = -1, lastLen = -1;
 };
 
+// Calls a window handler of the host as if its message were dispatched now.
+struct Dispatched {
+    long long start = Now();
+    long long inPlugin = g_stall.inPlugin;
+    ~Dispatched() {
+        const long long spent = Now() - start - (g_stall.inPlugin - inPlugin);
+        if (g_stall.measuring && spent > g_stall.longest) g_stall.longest = spent;
+    }
+};
+
 void Tick(const Options& o, Schedule& s) {
-    int pos = g_host.module->GetOutputTime();
-    int len = g_host.module->GetLength();
+    int pos, len;
+    {
+        PluginCall call;
+        pos = g_host.module->GetOutputTime();
+        len = g_host.module->GetLength();
+    }
     if (o.verbose && (pos != s.lastPos || len != s.lastLen)) Event("pos %d len %d", pos, len);
     s.lastPos = pos;
     s.lastLen = len;
@@ -376,18 +706,24 @@ void Tick(const Options& o, Schedule& s) {
 
     if (s.paused && GetTickCount() - s.resumeTick < 0x80000000u) {
         s.paused = false;
+        g_host.paused.store(false);
         Event("unpause");
+        PluginCall call;
         g_host.module->UnPause();
     } else if (!s.paused && s.nextPause < o.pauses.size() && reached(o.pauses[s.nextPause].at)) {
         s.paused = true;
         s.resumeTick = GetTickCount() + o.pauses[s.nextPause++].value;
+        g_host.paused.store(true);
         Event("pause");
+        PluginCall call;
         g_host.module->Pause();
     }
     if (s.nextSeek < o.seeks.size() && reached(o.seeks[s.nextSeek].at)) {
         int to = o.seeks[s.nextSeek++].value;
         Event("seek %d", to);
+        PluginCall call;
         g_host.module->SetOutputTime(to);
+        if (!g_host.playing.load()) return;
     }
     // An end of file the plug-in posted before this moment comes first, as
     // it would in the host's own message loop.
@@ -395,35 +731,25 @@ void Tick(const Options& o, Schedule& s) {
     if (PeekMessageA(&pending, g_host.window, kEndOfFileMessage, kEndOfFileMessage, PM_NOREMOVE)) return;
     if (o.stopAt >= 0 && !s.stopDone && reached(o.stopAt)) {
         s.stopDone = true;
+        Dispatched handler;
         Finish(EndStopped);
-        HostStop();
+        StopPlaying();
+        g_host.queueStopped = true;
+        return;
+    }
+    if (s.nextNext < o.nexts.size() && reached(o.nexts[s.nextNext])) {
+        ++s.nextNext;
+        Dispatched handler;
+        OnNext();
     }
 }
 
-// One Play of the path, until the end of the presentation or a stop.
-End PlayOnce(const Options& o) {
-    g_host.end.store(Running);
-    g_host.stopCalled = false;
-    g_host.eofs = 0;
-    SetTimer(g_host.window, kTimeoutTimer, o.timeoutMs, nullptr);
-    OutputNewPlay();
-    std::string path = o.names[0];
-    g_host.playIssued = true;
-    int result = g_host.module->Play(&path[0]);
-    Event("play %d", result);
-    WatchEngineUnload();
-    g_host.playTick = GetTickCount();
-    if (result != 0) Finish(EndFailed);
-    Schedule schedule;
-    g_stall.measuring = true;
-    while (g_host.end.load() == Running) {
-        PumpFor(10);
-        if (g_host.end.load() == Running) Tick(o, schedule);
-    }
-    g_stall.measuring = false;
-    KillTimer(g_host.window, kTimeoutTimer);
-    Settle();
-    return static_cast<End>(g_host.end.load());
+// The entries left to play once the queue has stopped: the user presses
+// Play for the next one when all is quiet, as after --stop-at or a stop.
+int NextUnplayed() {
+    for (size_t i = 0; i < g_host.list.size(); ++i)
+        if (!g_host.list[i].started) return static_cast<int>(i);
+    return -1;
 }
 
 int Play(const Options& o) {
@@ -434,6 +760,12 @@ int Play(const Options& o) {
         SetEnvironmentVariableA("SIMENGINE_SCRIPT", o.script.c_str());
         _putenv(("SIMENGINE_SCRIPT=" + o.script).c_str());
     }
+    for (int r = 0; r < o.repeat; ++r)
+        for (const std::string& name : o.names) {
+            Entry e;
+            e.name = name;
+            g_host.list.push_back(e);
+        }
     if (!LoadPlugin(o)) return 2;
     Event("plugin %s", Quoted(g_host.module->description).c_str());
     if (o.verbose) {
@@ -443,33 +775,53 @@ int Play(const Options& o) {
         Event("types %s", Quoted(FileTypes(g_host.module->FileExtensions).c_str()).c_str());
     }
     WatchStart(g_host.window, o.answerOk, static_cast<DWORD>(o.answerAfterMs), o.stopOnBox);
-    UINT_PTR limit = static_cast<UINT_PTR>(o.timeoutMs) * o.repeat + kHangGraceMs;
+    UINT_PTR limit = static_cast<UINT_PTR>(o.timeoutMs) * g_host.list.size() + kHangGraceMs;
     HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(limit), 0, nullptr);
     if (watchdog) CloseHandle(watchdog);
+    SetTimer(g_host.window, kMainTimer, kMainTimerMs, nullptr);
 
-    bool allEof = true;
-    End end = Running;
-    for (int i = 0; i < o.repeat; ++i) {
-        end = PlayOnce(o);
-        allEof = allEof && end == EndEof;
-        if (i + 1 < o.repeat) Event("run %d %s", i + 1, kEndNames[end]);
+    {
+        Thread vis(VisThread);
+        Schedule schedule;
+        int entrySeen = -1;
+        g_stall.measuring = true;
+        for (;;) {
+            if (g_host.queueStopped && !g_host.advancePending && !g_host.inPlay) {
+                int next = NextUnplayed();
+                if (next < 0) break;
+                if (g_host.current >= 0) Settle();
+                PostMessageA(g_host.window, WM_COMMAND, kPlayCommand, next);
+            }
+            PumpFor(10);
+            if (entrySeen != g_host.newEntry) {
+                entrySeen = g_host.newEntry;
+                schedule = Schedule();
+            }
+            if (g_host.playing.load() && !g_host.inPlay) Tick(o, schedule);
+        }
+        g_stall.measuring = false;
+        Settle();
+        for (size_t i = 0; i + 1 < g_host.list.size(); ++i)
+            Event("run %d %s", static_cast<int>(i + 1), kEndNames[g_host.list[i].end]);
+        Event("stall %d", LongestStallMs());
+        KillTimer(g_host.window, kMainTimer);
+        ClosePlayer();
+        g_host.visStop.store(true);
     }
-    Event("stall %d", LongestStallMs());
-    Event("quit");
-    UnloadPlugin();
     ReportEngineChecks();
     if (g_engineHeld) FreeLibrary(g_engineHeld);
     WatchStop();
     OutputFinish();
     OutputTotals t = OutputGetTotals();
-    Event("end %s written=%lld writes=%d vis=%d dsp=%d", kEndNames[end], t.writtenBytes, t.writes, t.vis, t.dsp);
-    DestroyWindow(g_host.window);
-    FreeLibrary(g_host.library);
+    bool allEof = true;
+    for (const Entry& e : g_host.list) allEof = allEof && e.end == EndEof;
+    Event("end %s written=%lld writes=%d vis=%d dsp=%d", kEndNames[g_host.list.back().end], t.writtenBytes, t.writes,
+          t.vis, t.dsp);
     if (UnexpectedCount()) return 2;
     return allEof ? 0 : 1;
 }
 
-// ---- isours and info ---------------------------------------------------
+// ---- isours, which and info --------------------------------------------
 
 int IsOurs(const Options& o) {
     if (!LoadPlugin(o)) return 2;
@@ -480,15 +832,73 @@ int IsOurs(const Options& o) {
         if (r != 0 && r != 1) Unexpected("IsOurFile returned %d", r);
     }
     fflush(stdout);
-    UnloadPlugin();
+    DestroyWindow(g_host.window);
+    return UnexpectedCount() ? 2 : 0;
+}
+
+// The extension as the player computes it: what follows the last dot of
+// the last path piece, "" without one (so for http://host:8000/), with a
+// URL's query left out.
+std::string ExtensionOf(const std::string& name) {
+    std::string s = name;
+    if (s.find("://") != std::string::npos) s = s.substr(0, s.find('?'));
+    size_t slash = s.find_last_of("\\/");
+    std::string last = slash == std::string::npos ? s : s.substr(slash + 1);
+    size_t dot = last.rfind('.');
+    return dot == std::string::npos ? "" : last.substr(dot + 1);
+}
+
+// The player's mp3 input, the default type, claims these streams by its
+// IsOurFile; loaded before this plug-in (its name sorts first).
+bool DefaultClaims(const std::string& name) {
+    static const char* const kPrefixes[] = {"uvox://", "icy://", "sc://", "shoutcast://"};
+    for (const char* p : kPrefixes)
+        if (_strnicmp(name.c_str(), p, strlen(p)) == 0) return true;
+    return false;
+}
+
+// Whether one of the plug-in's extension lists has a piece equal to the
+// extension: each list split at ';', an empty piece after a trailing ';'
+// included.
+bool ExtensionListed(const char* lists, const std::string& extension) {
+    int index = 0;
+    for (const char* p = lists; p && *p; p += strlen(p) + 1, ++index) {
+        if (index % 2) continue;  // the description after each list
+        std::string list = p;
+        size_t at = 0;
+        for (;;) {
+            size_t semi = list.find(';', at);
+            std::string piece = list.substr(at, semi == std::string::npos ? std::string::npos : semi - at);
+            if (_stricmp(piece.c_str(), extension.c_str()) == 0) return true;
+            if (semi == std::string::npos) break;
+            at = semi + 1;
+        }
+    }
+    return false;
+}
+
+int Which(const Options& o) {
+    if (!LoadPlugin(o)) return 2;
+    for (const std::string& name : o.names) {
+        std::string copy = name;
+        const char* pick = "default";
+        if (!DefaultClaims(name)) {
+            int r = g_host.module->IsOurFile(&copy[0]);
+            if (r != 0 && r != 1) Unexpected("IsOurFile returned %d", r);
+            if (r || ExtensionListed(g_host.module->FileExtensions, ExtensionOf(name))) pick = "in_realmedia";
+        }
+        printf("%s\n", pick);
+    }
+    fflush(stdout);
+    DestroyWindow(g_host.window);
     return UnexpectedCount() ? 2 : 0;
 }
 
 void PrintInfo(const Options& o, const char* name) {
     std::vector<char> title(kTitleBytes + 64, '\xA5');
     int length = 0x7EADBEEF;
-    std::string copy = name ? name : "";
-    g_host.module->GetFileInfo(name ? &copy[0] : nullptr, title.data(), &length);
+    std::string copy = name;
+    g_host.module->GetFileInfo(&copy[0], title.data(), &length);
     for (size_t i = kTitleBytes; i < title.size(); ++i) {
         if (title[i] != '\xA5') {
             Unexpected("GetFileInfo wrote past the %d-byte title buffer", kTitleBytes);
@@ -523,9 +933,9 @@ int Info(const Options& o) {
         fclose(f);
     }
     if (!LoadPlugin(o)) return 2;
-    if (o.playing) PrintInfo(o, nullptr);
+    if (o.playing) PrintInfo(o, "");
     for (const std::string& name : names) PrintInfo(o, name.c_str());
-    UnloadPlugin();
+    DestroyWindow(g_host.window);
     return UnexpectedCount() ? 2 : 0;
 }
 
@@ -540,9 +950,12 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
-    OutputSetUp({o.realtime, o.refuseOpen, o.wavPath.empty() ? nullptr : o.wavPath.c_str(), o.dsp, o.verbose});
+    g_host.options = &o;
+    OutputSetUp({o.realtime, o.refuseOpen, o.wavPath.empty() ? nullptr : o.wavPath.c_str(), o.dsp, o.verbose,
+                 o.output, o.busyWrite});
     if (o.command == "play") return Play(o);
-    // isours and info print results only on stdout; anything else goes to stderr.
+    // isours, which and info print results only on stdout; anything else goes to stderr.
     EventStream(stderr);
+    if (o.command == "which") return Which(o);
     return o.command == "isours" ? IsOurs(o) : Info(o);
 }

@@ -1,10 +1,17 @@
-// The host's output module and its visualisation, DSP and info callbacks.
-// The output keeps a real ring buffer drained by a clock: the wall clock with
-// --realtime, otherwise at once on every call (as fast as possible).  Times
-// are derived from byte counts, so they follow exactly what was written.
+// The host's output modules and its visualisation, DSP and info callbacks.
+// Four personalities follow the player's own outputs (DirectSound, waveOut,
+// the disk writer, WASAPI): their Open answers and failure boxes, what Write
+// does with data it cannot take, CanWrite, IsPlaying, pausing and locking.
+// Each keeps a queue drained by a clock: the wall clock with --realtime,
+// otherwise at once on every call (as fast as possible); times are derived
+// from byte counts, so they follow exactly what was written.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "sim/host/host.h"
@@ -18,29 +25,75 @@ const char* const kOpNames[OpCount] = {"open", "close", "write", "canwrite", "is
 
 enum Phase { NeverOpened, Open, Closed };
 
+struct Personality {
+    const char* name;
+    int latencyMs;          // Open's answer: the buffer's length
+    int bufferMs;           // the queue CanWrite measures; 0: unbounded
+    int playingAboveMs;     // IsPlaying while more than this is queued (ds, wave)
+    bool locked;            // one lock around every entry
+    bool boxOwnedByHost;    // the failure box's owner
+    const char* boxCaption;
+    const char* boxText;
+};
+const Personality kPersonalities[] = {
+    {"ds", 2000, 2000, 500, true, false, "DirectSound output", "Error opening the DirectSound device"},
+    {"wave", 2000, 2000, 200, true, true, "WaveOut output", "Error opening the waveOut device"},
+    {"disk", 0, 0, 0, true, true, "Disk writer", "Cannot open the output file"},
+    {"wasapi", 1000, 1000, 0, false, false, "WASAPI output", "Error opening the WASAPI device"},
+};
+constexpr int kDiskCanWrite = 666666666;
+constexpr int kDiskNameMessages = 4;
+constexpr int kVisFrames = 576;
+constexpr int kVisReportsShown = 3;
+constexpr size_t kVisHistoryBytes = 1 << 20;
+
+// A visualisation call waiting for the sound after it: the 576 frames the
+// host read from the pointer must be sound the plug-in hands on.
+struct VisCheck {
+    const char* name;
+    std::string frames;
+    long long at;       // the sound stream's length when the hook was called
+    long long blockEnd; // where the next block's hooks began; -1: not yet
+    int frameBytes;
+    bool unsignedSamples;
+};
+
 struct Output {
-    CRITICAL_SECTION lock;
+    CRITICAL_SECTION entryLock;  // the personality's own lock (not wasapi)
+    CRITICAL_SECTION lock;       // hostsim's bookkeeping, held briefly
     OutputOptions options;
+    const Personality* kind;
     std::atomic<int> calls[OpCount];
-    std::atomic<int> retired;
+    std::atomic<int> retired, quit;
     int opens;
     int opened, closed;    // Opens that succeeded, and Closes
     bool hostStopping;     // hostsim called Stop in this Play
     bool openedAfterStop;  // and the output was opened after that
     bool writeAfterStopSeen;
+    int writesWhileOpen;
 
     Phase phase;
     int rate, channels, bits, frameBytes;
-    long long bytesPerSec;
-    std::vector<char> ring;
-    size_t readPos, fill;
+    long long bytesPerSec, bufferBytes;
+    std::vector<char> queue;  // queued sound from `head` on
+    size_t head;
     long long timeBaseMs, writtenBytes, playedBytes;
     int paused;
+    bool lastIsPlayingZero;  // IsPlaying answered 0 and nothing was written since
     LARGE_INTEGER frequency, clockStart;
     long long clockStartPlayed;
 
     OutputTotals totals;
     std::atomic<int> vis, visBytes, dspCalls;
+
+    // The sound as the plug-in handed it on (before the DSP hook changes
+    // it), for the visualisation checks.
+    std::string history;
+    long long historyStart, streamBytes;
+    std::deque<VisCheck> visPending;
+    const void* lastVisData;
+    long long lastVisAt;
+    int visShort, visReported;
 
     FILE* wav;
     int wavRate, wavChannels, wavBits;
@@ -54,12 +107,26 @@ struct Locked {
     ~Locked() { LeaveCriticalSection(&g_out.lock); }
 };
 
+// The output's own lock: ds, wave and disk hold one lock over every entry
+// (so a Close waits for a Write, and an Open that waits for the host's
+// window holds every other caller); wasapi has none.
+struct Entry {
+    bool held;
+    Entry() : held(g_out.kind->locked) { if (held) EnterCriticalSection(&g_out.entryLock); }
+    ~Entry() { if (held) LeaveCriticalSection(&g_out.entryLock); }
+};
+
 // Counts the call and reports calls that the plug-in should not make now.
+// Volume and pan are the host's as much as the plug-in's: outputs keep them
+// while closed and apply them at Open.
 void Enter(Op op) {
     g_out.calls[op].fetch_add(1);
+    bool anyTime = op == OpSetVolume || op == OpSetPan;
     if (g_out.retired.load())
         Unexpected("outmod.%s after quit", kOpNames[op]);
-    else if (g_out.phase == Closed && op != OpOpen)
+    else if (g_out.quit.load())
+        Unexpected("outmod.%s after the output's quit", kOpNames[op]);
+    else if (g_out.phase == Closed && op != OpOpen && !anyTime)
         Unexpected("outmod.%s after close", kOpNames[op]);
     else if (g_out.phase == NeverOpened && op == OpWrite)
         Unexpected("outmod.%s before open", kOpNames[op]);
@@ -70,35 +137,50 @@ void RestartClock() {
     g_out.clockStartPlayed = g_out.playedBytes;
 }
 
-// Consumes what the clock says has been played by now.
+long long Queued() { return static_cast<long long>(g_out.queue.size() - g_out.head); }
+
+void Play(const char* data, size_t bytes) {
+    if (!g_out.wav || !bytes) return;
+    fwrite(data, 1, bytes, g_out.wav);
+    g_out.wavBytes += static_cast<long long>(bytes);
+}
+
+// Plays what the clock says has been played by now; nothing while paused.
 void Drain() {
-    if (g_out.phase != Open || g_out.fill == 0) return;
-    size_t consume = g_out.fill;
+    if (g_out.phase != Open || Queued() == 0 || g_out.paused) return;
+    long long consume = Queued();
     if (g_out.options.realtime) {
-        if (g_out.paused) return;
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
         long long due = (now.QuadPart - g_out.clockStart.QuadPart) * g_out.bytesPerSec / g_out.frequency.QuadPart;
         due -= due % g_out.frameBytes;
         long long owed = g_out.clockStartPlayed + due - g_out.playedBytes;
-        if (owed < static_cast<long long>(consume)) consume = owed < 0 ? 0 : static_cast<size_t>(owed);
+        if (owed < consume) consume = owed < 0 ? 0 : owed;
     }
-    // The WAV holds what was played: a Flush or a Close drops the rest.
-    for (size_t done = 0; g_out.wav && done < consume;) {
-        size_t at = (g_out.readPos + done) % g_out.ring.size();
-        size_t run = g_out.ring.size() - at;
-        if (run > consume - done) run = consume - done;
-        fwrite(&g_out.ring[at], 1, run, g_out.wav);
-        g_out.wavBytes += static_cast<long long>(run);
-        done += run;
-    }
-    g_out.readPos = (g_out.readPos + consume) % g_out.ring.size();
-    g_out.fill -= consume;
+    Play(&g_out.queue[g_out.head], static_cast<size_t>(consume));
+    g_out.head += static_cast<size_t>(consume);
     g_out.playedBytes += consume;
+    if (g_out.head == g_out.queue.size()) {
+        g_out.queue.clear();
+        g_out.head = 0;
+    } else if (g_out.head > (1u << 20)) {
+        g_out.queue.erase(g_out.queue.begin(), g_out.queue.begin() + static_cast<long>(g_out.head));
+        g_out.head = 0;
+    }
+}
+
+void DropQueue() {
+    g_out.queue.clear();
+    g_out.head = 0;
 }
 
 int MsFromBytes(long long bytes) {
     return static_cast<int>(g_out.timeBaseMs + (g_out.bytesPerSec ? bytes * 1000 / g_out.bytesPerSec : 0));
+}
+
+long long BytesFromMs(long long ms) {
+    long long bytes = g_out.bytesPerSec * ms / 1000;
+    return bytes - bytes % (g_out.frameBytes ? g_out.frameBytes : 1);
 }
 
 void Put32(FILE* f, unsigned v) {
@@ -132,24 +214,99 @@ void WriteWavHeader() {
     fseek(f, 0, SEEK_END);
 }
 
-int HOST_CB OutOpen(int rate, int channels, int bits, int bufferLenMs, int preBufferMs) {
-    Locked lock;
-    Enter(OpOpen);
-    int refuse = g_out.options.refuseOpen == 1 || (g_out.options.refuseOpen == 2 && g_out.opens == 0);
-    ++g_out.opens;
-    if (g_out.phase == Open) Unexpected("outmod.open while open");
-    if (g_out.hostStopping) Unexpected("outmod.open after stop");
-    if (rate <= 0 || channels <= 0 || bits < 8 || bits % 8) {
-        Unexpected("outmod.open format %d %d %d", rate, channels, bits);
-        refuse = 1;
+// ---- the visualisation checks -------------------------------------------
+
+bool IsSilence(const char* p, size_t n, bool unsignedSamples) {
+    const char silent = unsignedSamples ? static_cast<char>(0x80) : 0;
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != silent) return false;
+    return true;
+}
+
+// The host read 576 frames from the pointer.  They are sound the plug-in
+// hands on when they lie within the stream near the hook's place (a window
+// of earlier sound is as good as the block itself), or are the block itself
+// followed by silence; anything else was read past the block.
+void ResolveVis(const VisCheck& c) {
+    const long long need = static_cast<long long>(c.frames.size());
+    long long from = std::max(g_out.historyStart, c.at - 2 * need);
+    long long to = std::min(g_out.streamBytes, c.at + 2 * need);
+    if (to > from) {
+        const char* base = g_out.history.data() + (from - g_out.historyStart);
+        const char* end = base + (to - from);
+        if (std::search(base, end, std::boyer_moore_horspool_searcher(c.frames.begin(), c.frames.end())) != end)
+            return;
     }
-    // The plug-in gives 0 for both buffer figures; others are shown when they come.
+    long long blockEnd = c.blockEnd >= 0 ? c.blockEnd : g_out.streamBytes;
+    long long block = std::max(0LL, std::min(blockEnd - c.at, need));
+    if (c.at >= g_out.historyStart && block > 0 && c.at + block <= g_out.streamBytes &&
+        memcmp(g_out.history.data() + (c.at - g_out.historyStart), c.frames.data(), static_cast<size_t>(block)) == 0 &&
+        IsSilence(c.frames.data() + block, static_cast<size_t>(need - block), c.unsignedSamples))
+        return;
+    ++g_out.visShort;
+    if (++g_out.visReported <= kVisReportsShown)
+        Unexpected("%s read %d frames past a block of %lld frames", c.name, kVisFrames,
+                   (blockEnd - c.at) / c.frameBytes);
+}
+
+// Settles the checks the sound has caught up with; `all` at a Flush, a
+// Close or the end, when no more of the block can come.
+void SettleVis(bool all) {
+    while (!g_out.visPending.empty()) {
+        const VisCheck& c = g_out.visPending.front();
+        if (!all && g_out.streamBytes < c.at + static_cast<long long>(c.frames.size())) break;
+        ResolveVis(c);
+        g_out.visPending.pop_front();
+    }
+}
+
+void AppendStream(const char* data, size_t bytes) {
+    g_out.history.append(data, bytes);
+    g_out.streamBytes += static_cast<long long>(bytes);
+    if (g_out.history.size() > kVisHistoryBytes) {
+        size_t drop = g_out.history.size() - kVisHistoryBytes / 2;
+        g_out.history.erase(0, drop);
+        g_out.historyStart += static_cast<long long>(drop);
+    }
+    SettleVis(false);
+}
+
+// ---- the output's entries ---------------------------------------------
+
+// The output's own box, on the calling thread, before it answers -1.
+void ShowFailureBox() {
+    HWND owner = g_out.kind->boxOwnedByHost ? g_mainWindow : nullptr;
+    MessageBoxA(owner, g_out.kind->boxText, g_out.kind->boxCaption, MB_OK | MB_ICONERROR);
+}
+
+int HOST_CB OutOpen(int rate, int channels, int bits, int bufferLenMs, int preBufferMs) {
+    Entry entry;
+    bool refuse;
     char extra[48] = "";
-    if (bufferLenMs || preBufferMs) snprintf(extra, sizeof extra, " buffer=%d prebuffer=%d", bufferLenMs, preBufferMs);
+    {
+        Locked lock;
+        Enter(OpOpen);
+        refuse = g_out.options.refuseOpen == 1 || (g_out.options.refuseOpen == 2 && g_out.opens == 0);
+        ++g_out.opens;
+        if (g_out.phase == Open) Unexpected("outmod.open while open");
+        if (g_out.hostStopping) Unexpected("outmod.open after stop");
+        if (rate <= 0 || channels <= 0 || bits < 8 || bits % 8) {
+            Unexpected("outmod.open format %d %d %d", rate, channels, bits);
+            refuse = true;
+        }
+        // The plug-in gives 0 for both buffer figures; others are shown when they come.
+        if (bufferLenMs || preBufferMs) snprintf(extra, sizeof extra, " buffer=%d prebuffer=%d", bufferLenMs, preBufferMs);
+    }
+    // The disk writer names its file from the playing entry, asking the
+    // host's window from the thread that called Open.
+    if (g_out.kind == &kPersonalities[OutputDisk])
+        for (int i = 0; i < kDiskNameMessages; ++i) SendMessageA(g_mainWindow, WM_USER, 0, 0);
     if (refuse) {
+        ShowFailureBox();
         Event("outmod.open %d %d %d%s -> -1", rate, channels, bits, extra);
         return -1;
     }
+    Locked lock;
     g_out.phase = Open;
     ++g_out.opened;
     if (g_out.hostStopping) g_out.openedAfterStop = true;
@@ -158,13 +315,12 @@ int HOST_CB OutOpen(int rate, int channels, int bits, int bufferLenMs, int preBu
     g_out.bits = bits;
     g_out.frameBytes = channels * bits / 8;
     g_out.bytesPerSec = static_cast<long long>(rate) * g_out.frameBytes;
-    // About a second of sound, and never less than a few of the largest writes.
-    size_t capacity = static_cast<size_t>(g_out.bytesPerSec > 65536 ? g_out.bytesPerSec : 65536);
-    capacity -= capacity % g_out.frameBytes;
-    g_out.ring.assign(capacity, 0);
-    g_out.readPos = g_out.fill = 0;
+    g_out.bufferBytes = BytesFromMs(g_out.kind->bufferMs);
+    DropQueue();
     g_out.timeBaseMs = g_out.writtenBytes = g_out.playedBytes = 0;
     g_out.paused = 0;
+    g_out.lastIsPlayingZero = false;
+    g_out.writesWhileOpen = 0;
     RestartClock();
     if (g_out.options.wavPath && !g_out.wav) {
         g_out.wav = fopen(g_out.options.wavPath, "wb");
@@ -177,26 +333,43 @@ int HOST_CB OutOpen(int rate, int channels, int bits, int bufferLenMs, int preBu
             WriteWavHeader();
         }
     }
-    Event("outmod.open %d %d %d%s -> 0", rate, channels, bits, extra);
-    return 0;
+    Event("outmod.open %d %d %d%s -> %d", rate, channels, bits, extra, g_out.kind->latencyMs);
+    return g_out.kind->latencyMs;
 }
 
 void HOST_CB OutClose() {
+    Entry entry;
     Locked lock;
     Enter(OpClose);
     if (g_out.phase != Open) Unexpected("outmod.close while not open");
-    if (g_out.phase == Open) ++g_out.closed;
+    if (g_out.phase == Open) {
+        ++g_out.closed;
+        // Closed after IsPlaying said 0, the output lets the rest play out;
+        // otherwise what is queued goes unheard.
+        if (g_out.lastIsPlayingZero) Play(&g_out.queue[0] + g_out.head, static_cast<size_t>(Queued()));
+    }
+    DropQueue();
     g_out.phase = Closed;
-    g_out.fill = 0;
+    SettleVis(true);
     Event("outmod.close");
 }
 
 int CanWriteNow() {
+    if (g_out.phase != Open) return 0;
     Drain();
-    return static_cast<int>(g_out.ring.size() - g_out.fill);
+    if (g_out.kind == &kPersonalities[OutputDisk]) return g_out.paused ? 0 : kDiskCanWrite;
+    if (g_out.paused && g_out.kind != &kPersonalities[OutputWasapi]) return 0;
+    return static_cast<int>(std::max(0LL, g_out.bufferBytes - Queued()));
+}
+
+void Queue(const char* data, size_t bytes) {
+    if (!bytes) return;
+    if (Queued() == 0) RestartClock();
+    g_out.queue.insert(g_out.queue.end(), data, data + bytes);
 }
 
 int HOST_CB OutWrite(char* data, int length) {
+    Entry entry;
     Locked lock;
     Enter(OpWrite);
     if (length > kMaxWriteBytes || length < 0 || (!data && length)) {
@@ -208,45 +381,68 @@ int HOST_CB OutWrite(char* data, int length) {
         g_out.writeAfterStopSeen = true;
         Unexpected("outmod.write after stop");
     }
+    if (!g_out.options.dsp) AppendStream(data, static_cast<size_t>(length));
+    if (g_out.phase != Open) return 0;
+    g_out.lastIsPlayingZero = false;
+    ++g_out.writesWhileOpen;
+    const int room = CanWriteNow();
+    const Personality* kind = g_out.kind;
+    const bool busy = kind == &kPersonalities[OutputDs] && g_out.options.busyWrite > 0 &&
+                      g_out.writesWhileOpen % g_out.options.busyWrite == 0;
+    if (kind == &kPersonalities[OutputDs] && (g_out.paused || busy)) {
+        Event("outmod.write %d -> 1", length);
+        return 1;
+    }
     g_out.totals.writes++;
     g_out.totals.writtenBytes += length;
-    if (g_out.phase != Open) return 0;
-    int room = CanWriteNow();
-    if (g_out.fill == 0) RestartClock();
-    if (length > room) Unexpected("outmod.write %d bytes with room for %d", length, room);
-    size_t take = static_cast<size_t>(length < room ? length : room);
-    if (g_out.wav && take < static_cast<size_t>(length)) {
-        // What found no room counts as played at once.
-        fwrite(data + take, 1, length - take, g_out.wav);
-        g_out.wavBytes += length - static_cast<long long>(take);
-    }
-    for (size_t done = 0; done < take;) {
-        size_t at = (g_out.readPos + g_out.fill) % g_out.ring.size();
-        size_t run = g_out.ring.size() - at;
-        if (run > take - done) run = take - done;
-        memcpy(&g_out.ring[at], data + done, run);
-        g_out.fill += run;
-        done += run;
-    }
     g_out.writtenBytes += length;
-    g_out.playedBytes += length - take;
+    if (kind == &kPersonalities[OutputDisk]) {
+        Play(data, static_cast<size_t>(length));
+        g_out.playedBytes += length;
+        return 0;
+    }
+    if (kind == &kPersonalities[OutputWave] && g_out.paused) {
+        Unexpected("outmod.write while paused: the wave output dropped %d bytes", length);
+        return 0;
+    }
+    if (length > room && kind == &kPersonalities[OutputWave]) {
+        Unexpected("outmod.write %d bytes with room for %d: the wave output cut %d bytes", length, room, length - room);
+        Queue(data, static_cast<size_t>(room));
+        return 0;
+    }
+    if (length > room && kind == &kPersonalities[OutputWasapi]) {
+        Unexpected("outmod.write %d bytes with room for %d: the wasapi output dropped it", length, room);
+        return 0;
+    }
+    if (length > room) Unexpected("outmod.write %d bytes with room for %d", length, room);
+    Queue(data, static_cast<size_t>(length));
     return 0;
 }
 
 int HOST_CB OutCanWrite() {
+    Entry entry;
     Locked lock;
     Enter(OpCanWrite);
-    return g_out.phase == Open ? CanWriteNow() : 0;
+    return CanWriteNow();
 }
 
 int HOST_CB OutIsPlaying() {
+    Entry entry;
     Locked lock;
     Enter(OpIsPlaying);
-    Drain();
-    return g_out.phase == Open && g_out.fill > 0;
+    int playing = 0;
+    if (g_out.kind == &kPersonalities[OutputWasapi]) {
+        playing = CanWriteNow() == 0;
+    } else if (g_out.phase == Open && g_out.kind != &kPersonalities[OutputDisk]) {
+        Drain();
+        playing = g_out.paused || Queued() > BytesFromMs(g_out.kind->playingAboveMs);
+    }
+    g_out.lastIsPlayingZero = playing == 0;
+    return playing;
 }
 
 int HOST_CB OutPause(int pause) {
+    Entry entry;
     Locked lock;
     Enter(OpPause);
     Drain();
@@ -258,28 +454,34 @@ int HOST_CB OutPause(int pause) {
 }
 
 void HOST_CB OutSetVolume(int volume) {
+    Entry entry;
     Locked lock;
     Enter(OpSetVolume);
     Event("outmod.setvolume %d", volume);
 }
 
 void HOST_CB OutSetPan(int pan) {
+    Entry entry;
     Locked lock;
     Enter(OpSetPan);
     Event("outmod.setpan %d", pan);
 }
 
 void HOST_CB OutFlush(int timeMs) {
+    Entry entry;
     Locked lock;
     Enter(OpFlush);
-    g_out.readPos = g_out.fill = 0;
+    DropQueue();
     g_out.timeBaseMs = timeMs;
     g_out.writtenBytes = g_out.playedBytes = 0;
+    g_out.lastIsPlayingZero = false;
     RestartClock();
+    SettleVis(true);
     Event("outmod.flush %d", timeMs);
 }
 
 int HOST_CB OutGetOutputTime() {
+    Entry entry;
     Locked lock;
     Enter(OpOutputTime);
     Drain();
@@ -287,6 +489,7 @@ int HOST_CB OutGetOutputTime() {
 }
 
 int HOST_CB OutGetWrittenTime() {
+    Entry entry;
     Locked lock;
     Enter(OpWrittenTime);
     return MsFromBytes(g_out.writtenBytes);
@@ -313,19 +516,33 @@ void HOST_CB SAVSADeInit() {
     Event("savsadeinit");
 }
 
-// The host reads a 576-sample window from each visualisation block.
-void CountVis(const char* name, void* data, int channels, int bits) {
+// The host's spectrum and oscilloscope read 576 frames from the pointer,
+// whatever the block holds; the frames are checked against the sound that
+// follows.
+void Vis(const char* name, void* data, int channels, int bits) {
     Locked lock;
     CheckRetired(name);
     if (!data) Unexpected("%s with no data", name);
     if (g_out.phase == Open && (channels != g_out.channels || bits != g_out.bits))
         Unexpected("%s %d %d differs from the open format %d %d", name, channels, bits, g_out.channels, g_out.bits);
     g_out.vis.fetch_add(1);
-    g_out.visBytes.fetch_add(576 * channels * (bits / 8));
+    const int frameBytes = channels * (bits / 8);
+    if (!data || frameBytes <= 0) return;
+    g_out.visBytes.fetch_add(kVisFrames * frameBytes);
+    // The second hook for the same block needs no second check.
+    bool sameBlock = data == g_out.lastVisData && g_out.lastVisAt == g_out.streamBytes;
+    g_out.lastVisData = data;
+    g_out.lastVisAt = g_out.streamBytes;
+    if (sameBlock) return;
+    for (VisCheck& c : g_out.visPending)
+        if (c.blockEnd < 0) c.blockEnd = g_out.streamBytes;
+    VisCheck check{name, std::string(static_cast<const char*>(data), static_cast<size_t>(kVisFrames * frameBytes)),
+                   g_out.streamBytes, -1, frameBytes, bits == 8};
+    g_out.visPending.push_back(std::move(check));
 }
 
-void HOST_CB SAAddPCMData(void* data, int channels, int bits, int) { CountVis("saaddpcmdata", data, channels, bits); }
-void HOST_CB VSAAddPCMData(void* data, int channels, int bits, int) { CountVis("vsaaddpcmdata", data, channels, bits); }
+void HOST_CB SAAddPCMData(void* data, int channels, int bits, int) { Vis("saaddpcmdata", data, channels, bits); }
+void HOST_CB VSAAddPCMData(void* data, int channels, int bits, int) { Vis("vsaaddpcmdata", data, channels, bits); }
 
 int HOST_CB SAGetMode() { Unexpected("sagetmode"); return 0; }
 void HOST_CB SAAdd(void*, int, int) { Unexpected("saadd"); }
@@ -375,6 +592,11 @@ int HOST_CB DspDoSamples(short* samples, int count, int bits, int channels, int 
     }
     unsigned char* p = reinterpret_cast<unsigned char*>(samples);
     int frame = bytes * channels;
+    {
+        // With the DSP on, the sound the visualisation saw is what comes in here.
+        Locked lock;
+        AppendStream(reinterpret_cast<const char*>(p), static_cast<size_t>(count) * frame);
+    }
     if (g_out.options.dsp == 1) {
         for (int i = 0; i < count * channels; ++i) {
             long v = SampleAt(p + i * bytes, bytes);
@@ -390,9 +612,12 @@ int HOST_CB DspDoSamples(short* samples, int count, int bits, int channels, int 
     return 2 * count;
 }
 
+std::atomic<int> g_setInfoCalls{0};
+
 void HOST_CB SetInfo(int bitrate, int sampleRateKhz, int channels, int synched) {
     CheckRetired("setinfo");
     Event("setinfo %d %d %d %d", bitrate, sampleRateKhz, channels, synched);
+    g_setInfoCalls.fetch_add(1);
 }
 
 char g_outDescription[] = "hostsim output";
@@ -401,8 +626,18 @@ char g_outDescription[] = "hostsim output";
 
 void OutputSetUp(const OutputOptions& options) {
     InitializeCriticalSection(&g_out.lock);
+    InitializeCriticalSection(&g_out.entryLock);
     g_out.options = options;
+    g_out.kind = &kPersonalities[options.personality];
     QueryPerformanceFrequency(&g_out.frequency);
+}
+
+const char* OutputName(int personality) { return kPersonalities[personality].name; }
+
+bool OutputOwnsBox(const std::string& caption) {
+    for (const Personality& p : kPersonalities)
+        if (caption == p.boxCaption) return true;
+    return false;
 }
 
 void OutputInstall(InModule* module, OutModule* out, HWND mainWindow) {
@@ -439,9 +674,11 @@ void OutputInstall(InModule* module, OutModule* out, HWND mainWindow) {
     module->VSASetInfo = VSASetInfo;
     module->dsp_isactive = DspIsActive;
     module->dsp_dosamples = DspDoSamples;
-    module->SetInfo = SetInfo;
-    module->outMod = out;
 }
+
+SetInfoFn OutputSetInfo() { return SetInfo; }
+
+int OutputSetInfoCalls() { return g_setInfoCalls.load(); }
 
 void OutputNewPlay() {
     Locked lock;
@@ -454,6 +691,8 @@ void OutputHostStopping() {
     g_out.hostStopping = true;
 }
 
+void OutputHostQuit() { g_out.quit.store(1); }
+
 void OutputRetire() {
     Locked lock;
     g_out.retired.store(1);
@@ -463,6 +702,9 @@ void OutputRetire() {
 
 void OutputFinish() {
     Locked lock;
+    SettleVis(true);
+    if (g_out.visShort > kVisReportsShown)
+        Unexpected("%d visualisation blocks in all were read past their end", g_out.visShort);
     if (g_out.wav) {
         if (g_out.wavBytes & 1) fputc(0, g_out.wav);
         WriteWavHeader();

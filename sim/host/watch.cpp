@@ -96,9 +96,11 @@ void HandleBox(HWND box) {
     Answer answer = PickAnswer(box);
     g_watch.answeredBoxes.insert(box);
     Event("msgbox %s %s -> %s", Quoted(caption.c_str()).c_str(), Quoted(text.c_str()).c_str(), answer.name);
-    if (GetWindow(box, GW_OWNER) != g_watch.host) Unexpected("msgbox not owned by the host window");
+    // The outputs' own boxes are theirs to own (or not), as the player's are.
+    if (GetWindow(box, GW_OWNER) != g_watch.host && !OutputOwnsBox(caption))
+        Unexpected("msgbox not owned by the host window");
     g_watch.pending[box] = Pending{answer.id, GetTickCount() + g_watch.answerAfterMs};
-    if (g_watch.stopOnBox) {
+    if (g_watch.stopOnBox && !OutputOwnsBox(caption)) {
         Event("stop pressed");
         PostMessageA(g_watch.host, WM_COMMAND, kStopCommand, 0);
     }
