@@ -253,6 +253,11 @@ HRESULT AudioDevice::Reset() noexcept {
     paused_ = 0;
     CancelTimeCallback();
     firstWrite_ = 1;
+    {
+        // The sound of the old place is not shown with the new one's.
+        std::lock_guard<std::mutex> lock(lock_);
+        visBytes_ = 0;
+    }
     // The engine counts the device's time from here, and writes from the new
     // place next: what the output still holds of the old one goes.  The
     // seek's Flush that usually follows moves the start to the seek target.

@@ -106,14 +106,14 @@ TEST_F(EndToEndTest, WavSamplesArriveByteForByte) {
         const char* setinfo;
     } formats[] = {
         // The default block of 0.1 s (17640 bytes) is above 8192 and no multiple of it.
-        {44100, 2, 16, 176400 + 1000, "", "setinfo 176 44 2 1"},
-        {22050, 1, 8, 33333, "--engine \"block 10000\"", "setinfo 22 22 1 1"},
-        {8000, 1, 16, 48000, "--engine \"block 16384\"", "setinfo 16 8 1 1"},
-        {48000, 6, 16, 6 * 2 * 12000, "--engine \"block 20004\"", "setinfo 576 48 6 1"},
+        {44100, 2, 16, 176400 + 1000, "", "setinfo 1411 44 2 1"},
+        {22050, 1, 8, 33333, "--engine \"block 10000\"", "setinfo 176 22 1 1"},
+        {8000, 1, 16, 48000, "--engine \"block 16384\"", "setinfo 128 8 1 1"},
+        {48000, 6, 16, 6 * 2 * 12000, "--engine \"block 20004\"", "setinfo 4608 48 6 1"},
         // Played in real time into a full buffer, with an engine that tells of
         // the end before IsDone turns true: the tail still plays out before
         // the end of file, and the host's thread is never held.
-        {22050, 2, 16, 88200 + 4, "--realtime --engine \"isdone 0\"", "setinfo 88 22 2 1"},
+        {22050, 2, 16, 88200 + 4, "--realtime --engine \"isdone 0\"", "setinfo 705 22 2 1"},
     };
     for (const auto& f : formats) {
         const std::string samples = Samples(f.bytes, f.rate + f.channels);
@@ -224,9 +224,8 @@ TEST_F(EndToEndTest, RefusedOutputShowsItsBoxAndPlaybackStops) {
     EXPECT_EQ(run.output.find("timeout"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("msgbox \"Error opening module\" \"Could not open output module\""), std::string::npos)
         << run.output;
-    // The engine tries a refused Open once more at once, then reports the
-    // failure: the plug-in tells the user once (the output shows its own box
-    // at each refused Open), and the host to stop once.
+    // The output shows its own box inside its Open, on the playback's
+    // thread; then the plug-in tells the user once, and the host to stop once.
     size_t boxes = 0, stops = 0;
     for (size_t at = run.output.find("\nmsgbox \"Error opening module\""); at != std::string::npos;
          at = run.output.find("\nmsgbox \"Error opening module\"", at + 1))
