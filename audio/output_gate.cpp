@@ -50,33 +50,62 @@ bool RequestOutputOpen(core::Playback& playback, int rate, int channels, int bit
 }
 
 bool OpenOutputModule(core::Playback& playback) noexcept {
-    int latency = -1;
+    core::OutputGate& gate = playback.Gate();
+    int rate, channels, bits;
     {
         OutputAccess output(playback);
         if (!output.open()) return false;
-        core::OutputGate& gate = playback.Gate();
         if (gate.outputOpen) return true;
-        winamp::Out_Module* outMod = playback.Output();
-        latency = outMod->Open(gate.rate, gate.channels, gate.bits, 0, 0);
-        if (latency >= 0) {
-            gate.outputOpen = true;
-            RestartCounts(gate, 0);
-            outMod->SetVolume(winamp::kApplyCurrentVolume);
-            const PcmFormat pcm{static_cast<std::uint16_t>(gate.channels), static_cast<std::uint16_t>(gate.bits),
-                                static_cast<std::uint32_t>(gate.rate)};
-            const InfoFigures info = SetInfoFigures(pcm, playback.StreamKbps());
-            if (g_module.SetInfo) g_module.SetInfo(info.bitrate, info.sampleRateKhz, info.channels, info.synched);
-            if (g_module.SAVSAInit) g_module.SAVSAInit(latency, gate.rate);
-            if (g_module.VSASetInfo) g_module.VSASetInfo(gate.rate, gate.channels);
-            gate.ready = true;
-            return true;
+        rate = gate.rate;
+        channels = gate.channels;
+        bits = gate.bits;
+    }
+    // Outside the gate: a failing output shows its box inside Open, for as
+    // long as the user takes, and the engine's threads must not wait for the
+    // gate meanwhile.  Only this thread opens the output.
+    winamp::Out_Module* outMod = playback.Output();
+    int latency;
+    {
+        core::Playback::MayShowBox box(playback);
+        latency = outMod->Open(rate, channels, bits, 0, 0);
+    }
+    if (latency >= 0) {
+        OutputAccess output(playback);
+        if (!output.open()) {
+            // Stop came meanwhile and found nothing open: the output is
+            // closed here, and nothing else reaches it.
+            outMod->Close();
+            return false;
         }
+        gate.outputOpen = true;
+        RestartCounts(gate, 0);
+        outMod->SetVolume(winamp::kApplyCurrentVolume);
+        if (gate.pauseAtOpen && outMod->Pause) outMod->Pause(1);
+        const PcmFormat pcm{static_cast<std::uint16_t>(channels), static_cast<std::uint16_t>(bits),
+                            static_cast<std::uint32_t>(rate)};
+        const InfoFigures info = SetInfoFigures(pcm, playback.StreamKbps());
+        if (g_module.SetInfo) g_module.SetInfo(info.bitrate, info.sampleRateKhz, info.channels, info.synched);
+        if (g_module.SAVSAInit) g_module.SAVSAInit(latency, rate);
+        if (g_module.VSASetInfo) g_module.VSASetInfo(rate, channels);
+        gate.ready = true;
+        return true;
     }
     // The output has shown its own box, if any; the playback's follows from
     // its thread, which then tells the host to stop.
     if (playback.Fail() && playback.QueueFailureBox("Could not open output module", "Error opening module"))
         playback.Post(core::CmdStop, 0);
     return false;
+}
+
+void PauseOutput(core::Playback& playback, bool pause) noexcept {
+    OutputAccess output(playback);
+    if (!output.open()) return;
+    core::OutputGate& gate = playback.Gate();
+    if (!gate.outputOpen) {
+        gate.pauseAtOpen = pause;
+        return;
+    }
+    if (winamp::Out_Module* outMod = playback.Output(); outMod->Pause) outMod->Pause(pause ? 1 : 0);
 }
 
 bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
@@ -155,6 +184,8 @@ void FlushOutput(core::Playback& playback, int timeMs) noexcept {
 }
 
 void DiscardBufferedOutput(core::Playback& playback) noexcept {
+    // Nothing to drop before the output is open.
+    if (!playback.Gate().ready.load()) return;
     OutputAccess output(playback);
     if (!output.open() || !output.outputOpen()) return;
     const int now = playback.Output()->GetOutputTime();
@@ -163,6 +194,7 @@ void DiscardBufferedOutput(core::Playback& playback) noexcept {
 }
 
 unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenClosed) noexcept {
+    if (!playback.Closed() && !playback.Gate().ready.load()) return 0;
     OutputAccess output(playback);
     if (!output.open()) return whenClosed;
     if (!output.outputOpen()) return 0;

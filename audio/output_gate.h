@@ -32,6 +32,13 @@ bool RequestOutputOpen(core::Playback& playback, int rate, int channels, int bit
 // queued and its thread told to stop.  False when the output is not open.
 bool OpenOutputModule(core::Playback& playback) noexcept;
 
+// The host's Pause and UnPause, on the host's thread: to the output once it
+// is open, and kept for its Open until then (a failing output may hold its
+// own lock inside Open while its box, owned by the host's window, waits for
+// the host's thread).  An output without Pause (the host's decode path's)
+// is left alone.
+void PauseOutput(core::Playback& playback, bool pause) noexcept;
+
 // Stop's step after closing the playback: closes the host's output if the
 // playback opened it, and calls SAVSADeInit.  Waits for the gate at most
 // `waitMs`: an output call that hangs leaves the output as it is, and

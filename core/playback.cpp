@@ -19,11 +19,21 @@ PlaybackRef g_current;
 
 std::atomic<int> g_engineCallsInside{0};
 
-BOOL CALLBACK CloseBoxWindow(HWND window, LPARAM) {
+bool IsBoxWindow(HWND window) {
     char className[16] = {};
     GetClassNameA(window, className, sizeof className);
-    if (std::string_view(className) == "#32770") PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return std::string_view(className) == "#32770";
+}
+
+BOOL CALLBACK CloseBoxWindow(HWND window, LPARAM) {
+    if (IsBoxWindow(window)) PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return TRUE;
+}
+
+BOOL CALLBACK FindBoxWindow(HWND window, LPARAM found) {
+    if (!IsBoxWindow(window) || !IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
 }
 
 }  // namespace
@@ -243,20 +253,30 @@ bool Playback::TakeFailureBox(FailureBox* box) noexcept {
     return true;
 }
 
+Playback::MayShowBox::MayShowBox(Playback& playback) noexcept : playback_(playback) {
+    std::lock_guard<std::mutex> lock(playback_.lock_);
+    playback_.boxThread_ = GetCurrentThreadId();
+}
+
+Playback::MayShowBox::~MayShowBox() {
+    std::lock_guard<std::mutex> lock(playback_.lock_);
+    playback_.boxThread_ = 0;
+}
+
 int Playback::ShowBox(const FailureBox& box) noexcept {
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        boxThread_ = GetCurrentThreadId();
-    }
-    const int answer = MessageBoxA(g_module.hMainWindow, box.text, box.caption, MB_OK | MB_ICONERROR);
-    std::lock_guard<std::mutex> lock(lock_);
-    boxThread_ = 0;
-    return answer;
+    MayShowBox showing(*this);
+    return MessageBoxA(g_module.hMainWindow, box.text, box.caption, MB_OK | MB_ICONERROR);
 }
 
 bool Playback::BoxShowing() const noexcept {
-    std::lock_guard<std::mutex> lock(lock_);
-    return boxThread_ != 0;
+    DWORD thread;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        thread = boxThread_;
+    }
+    bool found = false;
+    if (thread) EnumThreadWindows(thread, FindBoxWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 void Playback::CloseBoxes() noexcept {

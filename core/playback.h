@@ -124,6 +124,9 @@ struct OutputGate {
     // and the output was given since then.
     int rate = 0, channels = 0, bits = 0;
     bool outputOpen = false;
+    // The host's Pause while the output was not open yet: applied at its
+    // Open, as the output's lock may be held inside that Open meanwhile.
+    bool pauseAtOpen = false;
     // outputOpen, also read without the lock: the device's per-block path
     // does not wait for the gate while the output is not open yet.
     std::atomic<bool> ready{false};
@@ -245,7 +248,21 @@ public:
     // The thread shows its box through this: while it is up, Stop's wait
     // does not run out, and CloseBoxes can answer it.
     int ShowBox(const FailureBox& box) noexcept;
+    // A box of the thread's is on screen: its own, or one an output shows
+    // inside its Open.
     bool BoxShowing() const noexcept;
+    // Around a call on the playback's thread that may show a box, as the
+    // output's Open does when it fails: the box counts as the playback's.
+    class MayShowBox {
+    public:
+        explicit MayShowBox(Playback& playback) noexcept;
+        ~MayShowBox();
+        MayShowBox(const MayShowBox&) = delete;
+        MayShowBox& operator=(const MayShowBox&) = delete;
+
+    private:
+        Playback& playback_;
+    };
     // Answers the playback's box as its close button would.
     void CloseBoxes() noexcept;
 
@@ -297,7 +314,7 @@ private:
     bool boxQueued_ = false;   // this playback has had its box
     bool boxWaiting_ = false;  // queued and not yet taken
     FailureBox box_{};
-    DWORD boxThread_ = 0;      // the thread whose box is up, or 0
+    DWORD boxThread_ = 0;      // the thread that shows, or may show, a box; or 0
     ComPtr<rma::IRMASiteWindowed> videoSite_;
     HWND videoWindow_ = nullptr;
 

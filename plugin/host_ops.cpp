@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "audio/output_gate.h"
 #include "core/playback.h"
 #include "core/trace.h"
 #include "engine/engine_link.h"
@@ -20,11 +21,6 @@ using namespace core;
 bool HasPlayer() {
     const engine::EngineLink* link = engine::CurrentLink();
     return link && link->Player();
-}
-
-// The host's decode path gives an output without Pause.
-void PauseOutput(Playback& playback, int pause) {
-    if (winamp::Out_Module* output = playback.Output(); output && output->Pause) output->Pause(pause);
 }
 
 bool StillStarting(Playback& playback) { return !playback.Closed() && IsStarting(playback.State()); }
@@ -52,7 +48,7 @@ void AwaitFailureReport(Playback& playback) {
                 PostQuitMessage(static_cast<int>(msg.wParam));
                 return;
             }
-            DispatchMessageA(&msg);
+            DispatchAsHost(msg);
         }
     }
 }
@@ -154,7 +150,7 @@ void Pause() noexcept {
     if (!playback || playback->paused || !HasPlayer()) return;
     playback->paused = true;
     engine::CurrentLink()->PausePlayer();
-    PauseOutput(*playback, 1);
+    audio::PauseOutput(*playback, true);
 }
 
 void UnPause() noexcept {
@@ -162,7 +158,7 @@ void UnPause() noexcept {
     if (!playback || !playback->paused || !HasPlayer()) return;
     playback->paused = false;
     engine::CurrentLink()->ResumePlayer();
-    PauseOutput(*playback, 0);
+    audio::PauseOutput(*playback, false);
 }
 
 int IsPaused() noexcept {

@@ -1,5 +1,6 @@
 #include "plugin/playback_control.h"
 
+#include <cstring>
 #include <vector>
 
 #include "audio/output_gate.h"
@@ -86,6 +87,16 @@ bool EarlierPlaybacksEnded() noexcept {
     return true;
 }
 
+void DispatchAsHost(MSG& msg) noexcept {
+    if (HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr) {
+        char className[8] = {};
+        GetClassNameA(root, className, sizeof className);
+        if (std::strcmp(className, "#32770") == 0 && IsDialogMessageA(root, &msg)) return;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+}
+
 bool PumpMessagesWhile(core::Playback& playback, bool (*keepWaiting)(core::Playback&)) noexcept {
     // Announce the wait before the first look, so that a change between the
     // look and GetMessage still wakes us.
@@ -101,7 +112,7 @@ bool PumpMessagesWhile(core::Playback& playback, bool (*keepWaiting)(core::Playb
             break;
         }
         if (got == -1) break;
-        DispatchMessageA(&msg);
+        DispatchAsHost(msg);
     }
     playback.ExchangeWaiter(previousWaiter);
     return !quitSeen;

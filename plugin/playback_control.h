@@ -10,6 +10,11 @@ namespace plugin {
 // posted again for the caller's own loop).
 bool PumpMessagesWhile(core::Playback& playback, bool (*keepWaiting)(core::Playback&)) noexcept;
 
+// Dispatches a message the host's thread took inside one of the plug-in's
+// waits as the host's own loop would: a dialog's keys to the dialog, keys
+// translated into characters.  (The host's accelerators only it knows.)
+void DispatchAsHost(MSG& msg) noexcept;
+
 // Whether the playback's thread is still running.
 bool PlaybackThreadRunning(core::Playback& playback) noexcept;
 

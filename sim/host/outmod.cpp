@@ -225,8 +225,9 @@ bool IsSilence(const char* p, size_t n, bool unsignedSamples) {
 
 // The host read 576 frames from the pointer.  They are sound the plug-in
 // hands on when they lie within the stream near the hook's place (a window
-// of earlier sound is as good as the block itself), or are the block itself
-// with silence after or before it; anything else was read past the block.
+// of earlier sound is as good as the block itself), are the block itself
+// followed by silence, or silence followed by the sound up to the block's
+// end; anything else was read past the block.
 void ResolveVis(const VisCheck& c) {
     const long long need = static_cast<long long>(c.frames.size());
     long long from = std::max(g_out.historyStart, c.at - 2 * need);
@@ -240,17 +241,22 @@ void ResolveVis(const VisCheck& c) {
     long long blockEnd = c.blockEnd >= 0 ? c.blockEnd : g_out.streamBytes;
     long long block = std::max(0LL, std::min(blockEnd - c.at, need));
     if (c.at >= g_out.historyStart && block > 0 && c.at + block <= g_out.streamBytes) {
-        const char* sound = g_out.history.data() + (c.at - g_out.historyStart);
-        const size_t gap = static_cast<size_t>(need - block);
-        if (memcmp(sound, c.frames.data(), static_cast<size_t>(block)) == 0 &&
-            IsSilence(c.frames.data() + block, gap, c.unsignedSamples))
-            return;
-        // Silence before the block: no earlier sound to show (the first
-        // block, or the first after a seek).
-        if (IsSilence(c.frames.data(), gap, c.unsignedSamples) &&
-            memcmp(sound, c.frames.data() + gap, static_cast<size_t>(block)) == 0)
+        if (memcmp(g_out.history.data() + (c.at - g_out.historyStart), c.frames.data(), static_cast<size_t>(block)) ==
+                0 &&
+            IsSilence(c.frames.data() + block, static_cast<size_t>(need - block), c.unsignedSamples))
             return;
     }
+    // Silence, then the sound that led up to the block's end: a plug-in
+    // with less earlier sound to show than the host reads (the first
+    // blocks, or the first after a seek).
+    const char silent = c.unsignedSamples ? static_cast<char>(0x80) : 0;
+    long long lead = 0;
+    while (lead < need && c.frames[static_cast<size_t>(lead)] == silent) ++lead;
+    const long long heard = need - lead, heardFrom = c.at + block - heard;
+    if (block > 0 && heardFrom >= g_out.historyStart && c.at + block <= g_out.streamBytes &&
+        memcmp(g_out.history.data() + (heardFrom - g_out.historyStart), c.frames.data() + lead,
+               static_cast<size_t>(heard)) == 0)
+        return;
     ++g_out.visShort;
     if (++g_out.visReported <= kVisReportsShown)
         Unexpected("%s read %d frames past a block of %lld frames", c.name, kVisFrames,

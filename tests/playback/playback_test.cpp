@@ -363,6 +363,7 @@ TEST_F(Playback, PlayWhilePlayingIsRefusedAndLeavesPlaybackAlone) {
 TEST_F(Playback, DecodePathOnAnotherThreadLeavesTheHostsTrackPlaying) {
     engine().Control("length 60000");
     ASSERT_EQ(Play(wav), 0);
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outOpened.load() == 1; }));
     const PlaybackRef playing = CurrentPlayback();
     winamp::Out_Module* const own = g_module.outMod;
     winamp::Out_Module dummy = *own;
@@ -411,8 +412,9 @@ TEST_F(Playback, PauseAndUnPauseReachPlayerAndOutputOnce) {
     EXPECT_EQ(host->counts.outPause.load(), 0);
 
     ASSERT_EQ(Play(wav), 0);
-    // Play returns once the URL is open; the thread's Begin comes after.
-    ASSERT_TRUE(PumpUntil([] { return SimEngine::Get().LogHas("Player.Begin"); }));
+    // Play returns once the URL is open; the thread's Begin, and the
+    // output's Open, come after.
+    ASSERT_TRUE(PumpUntil([&] { return host->counts.outOpened.load() == 1; }));
     g_module.Pause();
     g_module.Pause();
     EXPECT_EQ(g_module.IsPaused(), 1);
@@ -488,6 +490,21 @@ TEST_F(Playback, QuitMessageDuringPlaysWaitIsKeptForTheHost) {
     // is free to start.
     EXPECT_EQ(CurrentPlayback(), nullptr);
     EXPECT_EQ(Play(wav), 0);
+    g_module.Stop();
+}
+
+// Keys the user types while Play waits for the engine reach the host's
+// windows as its own loop would deliver them: as characters.
+TEST_F(Playback, KeysTypedWhilePlayWaitsArriveAsCharacters) {
+    engine().Control("delay OpenURL 300");
+    HWND edit = CreateWindowExA(0, "EDIT", "", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(edit, nullptr);
+    PostMessageA(edit, WM_KEYDOWN, 'A', 0x001E0001);
+    ASSERT_EQ(Play(wav), 0);
+    char text[8] = {};
+    GetWindowTextA(edit, text, sizeof text);
+    EXPECT_STREQ(text, "a");
+    DestroyWindow(edit);
     g_module.Stop();
 }
 
