@@ -80,7 +80,7 @@ bool OpenOutputModule(core::Playback& playback) noexcept {
         gate.outputOpen = true;
         RestartCounts(gate, 0);
         outMod->SetVolume(winamp::kApplyCurrentVolume);
-        if (gate.pauseAtOpen && outMod->Pause) outMod->Pause(1);
+        if (gate.paused && outMod->Pause) outMod->Pause(1);
         const PcmFormat pcm{static_cast<std::uint16_t>(channels), static_cast<std::uint16_t>(bits),
                             static_cast<std::uint32_t>(rate)};
         const InfoFigures info = SetInfoFigures(pcm, playback.StreamKbps());
@@ -101,18 +101,16 @@ void PauseOutput(core::Playback& playback, bool pause) noexcept {
     OutputAccess output(playback);
     if (!output.open()) return;
     core::OutputGate& gate = playback.Gate();
-    if (!gate.outputOpen) {
-        gate.pauseAtOpen = pause;
-        return;
-    }
+    gate.paused = pause;
+    if (!gate.outputOpen) return;
     if (winamp::Out_Module* outMod = playback.Output(); outMod->Pause) outMod->Pause(pause ? 1 : 0);
 }
 
 bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
     core::OutputGate& gate = playback.Gate();
     std::unique_lock<std::timed_mutex> lock(gate.lock, std::defer_lock);
-    // The playback thread may hold the gate inside the output's Open, which
-    // may send the host's window messages: they are served meanwhile.
+    // The thread holding the gate may be inside an output call that sends
+    // the host's window a message: sent messages are served meanwhile.
     const DWORD start = GetTickCount();
     while (!lock.try_lock_for(std::chrono::milliseconds(20))) {
         MSG msg;
@@ -210,6 +208,8 @@ Playout ProbePlayout(core::Playback& playback) noexcept {
     if (!output.open()) return Playout::Closed;
     // An output that never opened has nothing to play out.
     if (!output.outputOpen()) return Playout::Done;
+    // A paused output plays nothing out, and the end waits for the user.
+    if (playback.Gate().paused) return Playout::Paused;
     // The end of the stream is played only once the output has it all.
     if (!output.WritePending()) return Playout::Playing;
     playback.Output()->CanWrite();

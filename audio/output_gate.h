@@ -3,10 +3,12 @@
 //
 // Stop closes the output module on the host's thread while the engine may
 // still be writing on a thread of its own until the player has stopped.  The
-// gate makes that safe: every call the device makes into the output module
-// and the host's hooks happens under the gate's lock, and once the playback
-// is closed no further call gets through; the next playback has a gate of
-// its own.  No call waits for room in the output: a Write without room is
+// gate makes that safe: every call into the output module and the host's
+// hooks happens under the gate's lock, and once the playback is closed no
+// further call gets through; the next playback has a gate of its own.  The
+// one exception is the output's Open, which may show a box for as long as
+// the user takes: only the playback's thread makes it, outside the lock,
+// and closes the output again if Stop came meanwhile.  No call waits for room in the output: a Write without room is
 // refused and the engine writes the block again later, so the lock is held
 // for the length of a few output calls, unless an output call hangs: Stop
 // waits for the lock a bounded time only.
@@ -96,8 +98,8 @@ void DiscardBufferedOutput(core::Playback& playback) noexcept;
 unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenClosed) noexcept;
 
 // One look at the output at the end of a stream: CanWrite, then IsPlaying,
-// unless the playback is closed.
-enum class Playout { Closed, Playing, Done };
+// unless the playback is closed or the host has paused it.
+enum class Playout { Closed, Paused, Playing, Done };
 Playout ProbePlayout(core::Playback& playback) noexcept;
 
 }  // namespace audio

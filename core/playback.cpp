@@ -219,7 +219,18 @@ void Playback::SeekHanded() noexcept {
 
 bool Playback::SeekOutstanding() const noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    return seeksHanded_ != seeksAsked_;
+    return !presentationEnded_ && seeksHanded_ != seeksAsked_;
+}
+
+void Playback::MarkPresentationEnded() noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    presentationEnded_ = true;
+    Changed();
+}
+
+bool Playback::PresentationEnded() const noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    return presentationEnded_;
 }
 
 DWORD Playback::ExchangeWaiter(DWORD threadId) noexcept {

@@ -10,22 +10,26 @@
 // The host's thread
 //   Runs every host operation: Init, Quit, Play, Stop, Pause, UnPause,
 //   SetOutputTime, SetVolume, SetPan, GetOutputTime, GetLength,
-//   GetFileInfo.  It created the
-//   engine (the first Play), so it is also the engine's system thread, and
+//   GetFileInfo.  It created the engine (the first Play), so it is also
+//   the engine's system thread, and
 //   the engine's scheduled work, its time callbacks and its reports (advise
 //   sink, error sink, site supplier) run on it whenever it dispatches
 //   messages.  It owns the plug-in's message-only window (ui/), and every
 //   window of the plug-in's is created and destroyed here: the status
 //   caption, the video sites' windows.  Other threads only ask.
 // The playback thread, one per playback
-//   Calls OpenURL, Begin, Seek and Stop into the player, plays out the
+//   Calls OpenURL, Begin, Seek and Stop into the player, opens the host's
+//   output when the engine has opened the audio device, plays out the
 //   output at the end of a stream, and shows the playback's failure box.
 //   It takes its commands from the playback's queue, woken by an event.
 //   It is started ahead, as the spare of the Play before (plugin/), and
 //   ends with its playback; Stop joins it.
 // The engine's timer thread
 //   Opens the audio device, writes audio into it, pauses, resumes and
-//   resets it (audio/).  It holds the engine's own lock throughout.
+//   resets it (audio/).  It holds the engine's own lock throughout, so it
+//   never waits for the host's thread: the host's output is opened by the
+//   playback thread.  Writes also come inside the device's time callback,
+//   on the host's thread.
 // The host's other threads
 //   GetOutputTime and GetLength also come from the host's visualisation
 //   thread (about every 16 ms, at the highest priority), from visualisation
@@ -50,13 +54,17 @@
 //   position and length, the command queue, the seek counts, the waiting
 //   host thread, the failure box and the box on screen, the video site.
 //   Held for a few field writes only, never across a call out.
-// - OutputGate::lock: every call into the host's output module and the
-//   gate's fields.  Stop waits for it at most a bounded time.  lock_ is
-//   never taken while it is held.
+// - OutputGate::lock: every call into the host's output module but its
+//   Open (the playback thread's, outside it), and the gate's fields.  Stop
+//   waits for it at most a bounded time.  lock_ is never taken while it
+//   is held.
 // - AudioDevice's lock (audio/): its response, its playback, its DSP buffer.
-// Atomics: closed_ (read by the gate without lock_), the count of engine
-// threads inside the plug-in (below), the device's own flags (audio/), and
-// the message-only window with its thread (ui/), read by any thread.
+// - AudioDevice's lock also guards its visualisation window.
+// Atomics: closed_ (read by the gate without lock_), the gate's ready mark
+// (read by the per-block path without the gate), the stream's kbps, the
+// count of engine threads inside the plug-in (below), the device's own
+// flags (audio/), and the message-only window with its thread (ui/), read
+// by any thread.
 // Plain fields, each touched by one thread only: the playback's thread
 // handle and id, the pause mark and the status caption; the spare thread
 // and the playbacks being ended (plugin/).  All the host's thread's.
@@ -124,9 +132,9 @@ struct OutputGate {
     // and the output was given since then.
     int rate = 0, channels = 0, bits = 0;
     bool outputOpen = false;
-    // The host's Pause while the output was not open yet: applied at its
-    // Open, as the output's lock may be held inside that Open meanwhile.
-    bool pauseAtOpen = false;
+    // The host's pause: applied at the output's Open when it came before
+    // (the output's lock may be held inside that Open meanwhile).
+    bool paused = false;
     // outputOpen, also read without the lock: the device's per-block path
     // does not wait for the gate while the output is not open yet.
     std::atomic<bool> ready{false};
@@ -232,6 +240,11 @@ public:
     void AskSeek() noexcept;
     void SeekHanded() noexcept;
     bool SeekOutstanding() const noexcept;
+    // The engine has ended the presentation and the thread plays out what
+    // the output holds: no seek will be carried out any more, and none is
+    // waited for.
+    void MarkPresentationEnded() noexcept;
+    bool PresentationEnded() const noexcept;
 
     // A host thread announces that it waits for this playback to change, so
     // that every change wakes it; returns the waiter it replaces.
@@ -309,6 +322,7 @@ private:
     std::uint32_t seeksHanded_ = 0;
     DWORD waiter_ = 0;
     bool playReturned_ = false;
+    bool presentationEnded_ = false;
     UINT heldMessage_ = 0;
     WPARAM heldWParam_ = 0;
     bool boxQueued_ = false;   // this playback has had its box

@@ -91,14 +91,14 @@ int Play(const char* path) noexcept {
         Trace("Play refused: a playback is still in state %d", static_cast<int>(current->State()));
         return 1;
     }
-    // A path that does not fit, as a path or as the URL made of it, is
-    // refused whole: a cut one would play another file.
-    char url[kUrlCapacity];
-    int quiet = 0;
     if (!g_module.outMod) {
         Trace("Play refused: the host gave no output");
         return 1;
     }
+    // A path that does not fit, as a path or as the URL made of it, is
+    // refused whole: a cut one would play another file.
+    char url[kUrlCapacity];
+    int quiet = 0;
     if (!path || std::strlen(path) >= kPathCapacity || !FormPlaybackUrl(path, url, sizeof(url), &quiet)) {
         Trace("Play refused: no path, or one too long to play");
         return 1;
@@ -194,8 +194,12 @@ void SetOutputTime(int timeMs) noexcept {
     const PlaybackRef playback = CurrentPlayback();
     // Without a running thread nobody would carry the seek out, and the wait
     // below would never end.
-    // A failed playback stays failed until the host's Stop.
-    if (!playback || !PlaybackThreadRunning(*playback) || playback->State() == StateFailed) return;
+    // A failed playback stays failed until the host's Stop.  A presentation
+    // that has ended cannot seek: its end of file comes once the output has
+    // played out.
+    if (!playback || !PlaybackThreadRunning(*playback) || playback->State() == StateFailed ||
+        playback->PresentationEnded())
+        return;
     // The state goes first: an engine that seeks at once must not be
     // overtaken by this write.
     playback->AskSeek();

@@ -24,15 +24,19 @@ constexpr DWORD kDrainPollMs = 50;
 // the output, and the host must not see an end of file.  Every look at the
 // output goes through the playback's output gate.
 bool DrainOutput(Playback& playback) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < kDrainLimitMs) {
-        switch (audio::ProbePlayout(playback)) {
-        case audio::Playout::Closed: return false;
-        case audio::Playout::Done: return true;
-        case audio::Playout::Playing: break;
-        }
+    // Time while the host has paused does not count: the end waits for the
+    // user, as the output's sound does.
+    DWORD playing = 0;
+    DWORD last = GetTickCount();
+    while (playing < kDrainLimitMs) {
+        const audio::Playout playout = audio::ProbePlayout(playback);
+        if (playout == audio::Playout::Closed) return false;
+        if (playout == audio::Playout::Done) return true;
         // Close sets the event: a Stop does not wait for the poll.
         WaitForSingleObject(playback.WakeEvent(), kDrainPollMs);
+        const DWORD now = GetTickCount();
+        if (playout == audio::Playout::Playing) playing += now - last;
+        last = now;
     }
     return !playback.Closed();
 }
@@ -91,6 +95,9 @@ void RunPlayback(Playback& playback) {
             // A playback that failed meanwhile (its output refused to open)
             // has its box and its Stop waiting instead.
             if (playback.State() == StateFailed) continue;
+            // A seek can no longer be carried out: the host does not wait
+            // for one while the output plays out.
+            playback.MarkPresentationEnded();
             // The output plays out what it holds first, whatever IsDone says:
             // the engine reports the end before IsDone turns true.
             if (DrainOutput(playback)) playback.PostToHost(winamp::kEndOfFileMessage, 0);

@@ -241,23 +241,33 @@ void StopPlaying() {
 // The playlist's length of the playing entry, re-read as the player does:
 // GetFileInfo with "" (its null name for the current entry, as converted
 // for a module of version 0x100) into a 2048-byte title.
-void ReadPlayingTitle() {
-    if (g_host.current < 0) return;
-    std::vector<char> title(kTitleBytes + 64, '\xA5');
-    int length = 0x7EADBEEF;
-    char empty[1] = "";
-    {
-        PluginCall call;
-        g_host.module->GetFileInfo(empty, title.data(), &length);
-    }
-    for (size_t i = kTitleBytes; i < title.size(); ++i) {
-        if (title[i] != '\xA5') {
+// GetFileInfo with the host's 2048-byte title buffer and a guard behind it;
+// returns the title's length.
+size_t CheckedFileInfo(char* name, std::vector<char>* title, int* length) {
+    title->assign(kTitleBytes + 64, '\xA5');
+    *length = 0x7EADBEEF;
+    g_host.module->GetFileInfo(name, title->data(), length);
+    for (size_t i = kTitleBytes; i < title->size(); ++i) {
+        if ((*title)[i] != '\xA5') {
             Unexpected("GetFileInfo wrote past the %d-byte title buffer", kTitleBytes);
             break;
         }
     }
-    size_t n = strnlen(title.data(), kTitleBytes);
+    size_t n = strnlen(title->data(), kTitleBytes);
     if (n == kTitleBytes) Unexpected("GetFileInfo left the title without a terminator");
+    return n;
+}
+
+void ReadPlayingTitle() {
+    if (g_host.current < 0) return;
+    std::vector<char> title;
+    int length = 0;
+    char empty[1] = "";
+    size_t n;
+    {
+        PluginCall call;
+        n = CheckedFileInfo(empty, &title, &length);
+    }
     title[n < kTitleBytes ? n : kTitleBytes - 1] = 0;
     // Stored in seconds; a negative length shows nothing.
     char shown[32] = "-";
@@ -895,18 +905,10 @@ int Which(const Options& o) {
 }
 
 void PrintInfo(const Options& o, const char* name) {
-    std::vector<char> title(kTitleBytes + 64, '\xA5');
-    int length = 0x7EADBEEF;
+    std::vector<char> title;
+    int length = 0;
     std::string copy = name;
-    g_host.module->GetFileInfo(&copy[0], title.data(), &length);
-    for (size_t i = kTitleBytes; i < title.size(); ++i) {
-        if (title[i] != '\xA5') {
-            Unexpected("GetFileInfo wrote past the %d-byte title buffer", kTitleBytes);
-            break;
-        }
-    }
-    size_t n = strnlen(title.data(), kTitleBytes);
-    if (n == kTitleBytes) Unexpected("GetFileInfo left the title without a terminator");
+    size_t n = CheckedFileInfo(&copy[0], &title, &length);
     printf("%d\t", length);
     if (o.hex) {
         for (size_t i = 0; i < n; ++i) printf("%02x", static_cast<unsigned char>(title[i]));

@@ -569,7 +569,17 @@ TEST_F(Playback, StreamEndedWaitsForTheOutputThenTellsTheHost) {
     ASSERT_NO_FATAL_FAILURE(StartDraining());
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
     EXPECT_GE(host->counts.outCanWrite.load(), 2);
+    // The presentation has ended: a seek (the arrow key's) cannot be carried
+    // out, and the host's thread is not held waiting for one.
+    const DWORD start = GetTickCount();
+    g_module.SetOutputTime(5000);
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    // While the host has paused, the end waits for the user, however long.
+    g_module.Pause();
     host->settings.isPlaying = 0;
+    testsupport::PumpFor(300);
+    EXPECT_EQ(host->counts.endOfFileMessages.load(), 0);
+    g_module.UnPause();
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() == 1; }));
     EXPECT_EQ(host->counts.endOfFileMessages.load(), 1);
     EXPECT_EQ(testsupport::CurrentState(), StateIdle);
