@@ -53,5 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemorySource third(data, size);
     mediainfo::ReadHeader(third, nullptr, &lengthOnly);
     Check(lengthOnly == lengthMs);
+
+    // The bit rate reads only inside the input; none without a RealMedia
+    // signature.
+    MemorySource fourth(data, size);
+    const std::uint32_t bitRate = mediainfo::ReadAverageBitRate(fourth);
+    Check(bitRate == 0 || (size >= 4 && std::memcmp(data, ".RMF", 4) == 0));
     return 0;
 }
