@@ -220,21 +220,28 @@ void Finish(End end) {
     if (g_host.current >= 0 && g_host.list[g_host.current].end == Running) g_host.list[g_host.current].end = end;
 }
 
-// The player's StopPlaying: nothing while Play runs or while nothing plays.
-void StopPlaying() {
-    if (g_host.inPlay || !g_host.playing.load()) return;
+// The plug-in's Stop for the current entry, with the host's guard up
+// around it as the player's StopPlaying sets it.
+void CallPluginStop() {
     Entry& e = g_host.list[g_host.current];
     e.stopCalled = true;
+    const bool wasInPlay = g_host.inPlay;
     g_host.inPlay = true;
     g_host.playing.store(false);
-    g_host.paused.store(false);
     Event("stop");
     OutputHostStopping();
     {
         PluginCall call;
         g_host.module->Stop();
     }
-    g_host.inPlay = false;
+    g_host.inPlay = wasInPlay;
+}
+
+// The player's StopPlaying: nothing while Play runs or while nothing plays.
+void StopPlaying() {
+    if (g_host.inPlay || !g_host.playing.load()) return;
+    g_host.paused.store(false);
+    CallPluginStop();
     KillTimer(g_host.window, kTimeoutTimer);
 }
 
@@ -364,18 +371,8 @@ void OnStopCommand() {
     if (o.kinderStop && g_host.current >= 0 && !g_host.list[g_host.current].stopCalled) {
         Event("stopcmd");
         Finish(EndStopped);
-        Entry& e = g_host.list[g_host.current];
-        e.stopCalled = true;
-        bool wasInPlay = g_host.inPlay;
-        g_host.inPlay = true;
-        g_host.playing.store(false);
-        Event("stop");
-        OutputHostStopping();
-        {
-            PluginCall call;
-            g_host.module->Stop();
-        }
-        g_host.inPlay = wasInPlay;
+        const bool wasInPlay = g_host.inPlay;
+        CallPluginStop();
         if (!wasInPlay) g_host.queueStopped = true;
         return;
     }
