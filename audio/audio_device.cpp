@@ -180,7 +180,7 @@ char* AudioDevice::DspBuffer(int bytes) noexcept {
 bool AudioDevice::PassToHost(Playback& playback, char* block, int length) noexcept {
     // Until the playback's thread has opened the output, blocks wait in the
     // engine, without waiting for the gate.
-    if (!playback.Closed() && !playback.Gate().ready.load()) return false;
+    if (!playback.Closed() && !playback.Gate().outputOpen.load()) return false;
     OutputAccess output(playback);
     if (!output.open() || !output.outputOpen()) return true;
     winamp::Out_Module* outMod = playback.Output();

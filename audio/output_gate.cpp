@@ -87,7 +87,6 @@ bool OpenOutputModule(core::Playback& playback) noexcept {
         if (g_module.SetInfo) g_module.SetInfo(info.bitrate, info.sampleRateKhz, info.channels, info.synched);
         if (g_module.SAVSAInit) g_module.SAVSAInit(latency, rate);
         if (g_module.VSASetInfo) g_module.VSASetInfo(rate, channels);
-        gate.ready = true;
         return true;
     }
     // The output has shown its own box, if any; the playback's follows from
@@ -122,7 +121,6 @@ bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
         }
     }
     RestartCounts(gate, 0);
-    gate.ready = false;
     if (gate.outputOpen) {
         if (playback.Output()) playback.Output()->Close();
         if (g_module.SAVSADeInit) g_module.SAVSADeInit();
@@ -183,7 +181,7 @@ void FlushOutput(core::Playback& playback, int timeMs) noexcept {
 
 void DiscardBufferedOutput(core::Playback& playback) noexcept {
     // Nothing to drop before the output is open.
-    if (!playback.Gate().ready.load()) return;
+    if (!playback.Gate().outputOpen.load()) return;
     OutputAccess output(playback);
     if (!output.open() || !output.outputOpen()) return;
     const int now = playback.Output()->GetOutputTime();
@@ -192,7 +190,7 @@ void DiscardBufferedOutput(core::Playback& playback) noexcept {
 }
 
 unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenClosed) noexcept {
-    if (!playback.Closed() && !playback.Gate().ready.load()) return 0;
+    if (!playback.Closed() && !playback.Gate().outputOpen.load()) return 0;
     OutputAccess output(playback);
     if (!output.open()) return whenClosed;
     if (!output.outputOpen()) return 0;

@@ -60,8 +60,8 @@
 //   is held.
 // - AudioDevice's lock (audio/): its response, its playback, its DSP buffer.
 // - AudioDevice's lock also guards its visualisation window.
-// Atomics: closed_ (read by the gate without lock_), the gate's ready mark
-// (read by the per-block path without the gate), the stream's kbps, the
+// Atomics: closed_ (read by the gate without lock_), the gate's output
+// mark (read by the per-block path without the gate), the stream's kbps, the
 // count of engine threads inside the plug-in (below), the device's own
 // flags (audio/), and the message-only window with its thread (ui/), read
 // by any thread.
@@ -127,17 +127,16 @@ struct OutputGate {
     std::timed_mutex lock;
     // Guarded by lock.  rate, channels, bits: the format the audio device
     // was opened with, for the output's Open.  outputOpen: this playback
-    // opened the host's output and has not closed it.  flushedToMs: where the output's time restarted
-    // (0 at Open, the target of the last Flush); the bytes the engine gave
-    // and the output was given since then.
+    // opened the host's output and has not closed it; written under the
+    // lock, also read without it, so that the device's per-block path does
+    // not wait for the gate while the output is not open yet.  flushedToMs:
+    // where the output's time restarted (0 at Open, the target of the last
+    // Flush); the bytes the engine gave and the output was given since then.
     int rate = 0, channels = 0, bits = 0;
-    bool outputOpen = false;
+    std::atomic<bool> outputOpen{false};
     // The host's pause: applied at the output's Open when it came before
     // (the output's lock may be held inside that Open meanwhile).
     bool paused = false;
-    // outputOpen, also read without the lock: the device's per-block path
-    // does not wait for the gate while the output is not open yet.
-    std::atomic<bool> ready{false};
     int flushedToMs = 0;
     long long engineBytes = 0;
     long long hostBytes = 0;
@@ -301,7 +300,7 @@ private:
 
     winamp::Out_Module* const output_;
     std::atomic<int> streamKbps_{0};
-    DWORD starter_ = 0;
+    const DWORD starter_;
     char path_[kPathCapacity] = {};
     char url_[kUrlCapacity] = {};
     const bool quiet_;

@@ -306,14 +306,20 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // acts only while something plays.  A test that drives a playback
         // without FakeHost::Play stands for a Play that returned 0.
         const bool guarded = g_host->inPlay || (g_host->playedThroughHost && !g_host->playing);
+        const auto hostStops = [guarded] {
+            if (!S().stopOnMessages.load() || guarded) return;
+            ++C().stopCalls;
+            g_host->playing = false;
+            g_module.Stop();
+        };
         if (message == winamp::kEndOfFileMessage) {
             ++C().endOfFileMessages;
-            if (S().stopOnMessages.load() && !guarded) { ++C().stopCalls; g_host->playing = false; g_module.Stop(); }
+            hostStops();
             return 0;
         }
         if (message == WM_COMMAND && LOWORD(wParam) == winamp::kStopCommand) {
             ++C().stopCommands;
-            if (S().stopOnMessages.load() && !guarded) { ++C().stopCalls; g_host->playing = false; g_module.Stop(); }
+            hostStops();
             return 0;
         }
     }

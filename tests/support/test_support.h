@@ -200,6 +200,11 @@ public:
     // "playing": the Stop command acts only then, as in the real host, which
     // never calls Stop after a failed Play.
     int Play(const char* path);
+    // The host's own marks (the test's thread only): inside Play, and
+    // playing since a Play that returned 0 until the host's Stop.
+    bool inPlay = false;
+    bool playing = false;
+    bool playedThroughHost = false;
 
     // Calls Quit now instead of in the destructor.
     void QuitNow();
@@ -207,12 +212,6 @@ public:
 private:
     HWND window_ = nullptr;
     bool quitDone_ = false;
-public:
-    // The host's own marks (the test's thread only): inside Play, and
-    // playing since a Play that returned 0 until the host's Stop.
-    bool inPlay = false;
-    bool playing = false;
-    bool playedThroughHost = false;
 };
 
 // The stand-in engine pnen3260.dll beside the test executable, loaded once
@@ -255,8 +254,9 @@ HWND CurrentVideoWindow();
 
 // A playback put into the slot as Play puts one, without a thread, for the
 // tests that drive the responders, the audio device and the output gate
-// directly.  Its presentation counts as begun, and its Play as returned.  At the end of the scope it
-// is closed and taken out of the slot, with its status caption.
+// directly.  Its presentation counts as begun, and its Play as returned.
+// At the end of the scope it is closed and taken out of the slot, with its
+// status caption.
 class TestPlayback {
 public:
     explicit TestPlayback(core::PlaybackState state = core::StateStarting, bool quiet = false);
