@@ -107,7 +107,7 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         TakeResponse().reset();
         return kUnexpected;
     }
-    playback->SetState(StatePlaying);
+    playback->Move(StatePlaying);
     firstWrite_ = 1;
     opened_ = 1;
     return kOk;
@@ -182,6 +182,9 @@ bool AudioDevice::PassToHost(Playback& playback, char* block, int length) noexce
     // engine, without waiting for the gate.
     if (!playback.Closed() && !playback.Gate().outputOpen.load()) return false;
     OutputAccess output(playback);
+    // Behind an output call that has not returned, the block waits in the
+    // engine; only a closed playback's blocks are dropped.
+    if (output.access() == OutputAccess::Access::Busy) return false;
     if (!output.open() || !output.outputOpen()) return true;
     winamp::Out_Module* outMod = playback.Output();
     const PcmFormat pcm = Pcm();
@@ -261,8 +264,9 @@ HRESULT AudioDevice::Reset() noexcept {
     // The engine counts the device's time from here, and writes from the new
     // place next: what the output still holds of the old one goes.  The
     // seek's Flush that usually follows moves the start to the seek target.
-    if (opened_) {
-        if (const PlaybackRef playback = OpenedFor()) DiscardBufferedOutput(*playback);
+    if (const PlaybackRef playback = OpenedFor()) {
+        ++playback->Gate().engineFlushes;
+        if (opened_) DiscardBufferedOutput(*playback);
     }
     return kOk;
 }

@@ -51,15 +51,21 @@ bool RequestOutputOpen(core::Playback& playback, int rate, int channels, int bit
 
 bool OpenOutputModule(core::Playback& playback) noexcept {
     core::OutputGate& gate = playback.Gate();
+    // This thread may wait out a busy gate: the output call that holds it
+    // is what the thread is waiting for anyway.
     int rate, channels, bits;
-    {
+    for (;;) {
         OutputAccess output(playback);
+        if (output.access() == OutputAccess::Access::Busy) continue;
         if (!output.open()) return false;
         if (gate.outputOpen) return true;
         rate = gate.rate;
         channels = gate.channels;
         bits = gate.bits;
+        break;
     }
+    // A playback that failed meanwhile plays nothing more.
+    if (playback.State() == core::StateFailed) return false;
     // Outside the gate: a failing output shows its box inside Open, for as
     // long as the user takes, and the engine's threads must not wait for the
     // gate meanwhile.  Only this thread opens the output.
@@ -70,6 +76,7 @@ bool OpenOutputModule(core::Playback& playback) noexcept {
         latency = outMod->Open(rate, channels, bits, 0, 0);
     }
     if (latency >= 0) {
+        // Nothing calls the output while it is not open: the gate is had.
         OutputAccess output(playback);
         if (!output.open()) {
             // Stop came meanwhile and found nothing open: the output is
@@ -91,7 +98,7 @@ bool OpenOutputModule(core::Playback& playback) noexcept {
     }
     // The output has shown its own box, if any; the playback's follows from
     // its thread, which then tells the host to stop.
-    if (playback.Fail() && playback.QueueFailureBox("Could not open output module", "Error opening module"))
+    if (playback.IsOrBecomesFailed() && playback.QueueFailureBox("Could not open output module", "Error opening module"))
         playback.Post(core::CmdStop, 0);
     return false;
 }
@@ -121,6 +128,7 @@ bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
         }
     }
     RestartCounts(gate, 0);
+    gate.pendingFlushMs.store(core::OutputGate::kNoFlush);
     if (gate.outputOpen) {
         if (playback.Output()) playback.Output()->Close();
         if (g_module.SAVSADeInit) g_module.SAVSADeInit();
@@ -133,13 +141,36 @@ OutputAccess::OutputAccess(core::Playback& playback) noexcept : playback_(playba
     if (playback_.Closed()) return;
     locked_ = gate_.lock.try_lock_for(std::chrono::milliseconds(kAccessWaitMs));
     if (!locked_) core::Trace("the output gate is held by a call that has not returned");
+    if (open()) MakePendingFlush();
 }
 
 OutputAccess::~OutputAccess() {
     if (locked_) gate_.lock.unlock();
 }
 
-bool OutputAccess::open() const noexcept { return locked_ && !playback_.Closed() && playback_.Output(); }
+OutputAccess::Access OutputAccess::access() const noexcept {
+    if (playback_.Closed() || !playback_.Output()) return Access::Closed;
+    return locked_ ? Access::Granted : Access::Busy;
+}
+
+void OutputAccess::MakePendingFlush() noexcept {
+    const int timeMs = gate_.pendingFlushMs.exchange(core::OutputGate::kNoFlush);
+    if (timeMs == core::OutputGate::kNoFlush || !gate_.outputOpen) return;
+    winamp::Out_Module* outMod = playback_.Output();
+    const int to = timeMs == core::OutputGate::kFlushToNow ? outMod->GetOutputTime() : timeMs;
+    outMod->Flush(to);
+    RestartCounts(gate_, to);
+}
+
+namespace {
+
+// Leaves a Flush for the gate's next holder; a later one replaces it.
+void LeaveFlush(core::Playback& playback, int timeMs) {
+    core::Trace("the output gate is busy: its Flush is left for later");
+    playback.Gate().pendingFlushMs.store(timeMs);
+}
+
+}  // namespace
 
 bool OutputAccess::HasRoom(int bytes) const noexcept { return playback_.Output()->CanWrite() >= bytes; }
 
@@ -174,6 +205,7 @@ bool OutputAccess::WritePending() noexcept {
 
 void FlushOutput(core::Playback& playback, int timeMs) noexcept {
     OutputAccess output(playback);
+    if (output.access() == OutputAccess::Access::Busy) return LeaveFlush(playback, timeMs);
     if (!output.open() || !output.outputOpen()) return;
     playback.Output()->Flush(timeMs);
     RestartCounts(playback.Gate(), timeMs);
@@ -183,6 +215,7 @@ void DiscardBufferedOutput(core::Playback& playback) noexcept {
     // Nothing to drop before the output is open.
     if (!playback.Gate().outputOpen.load()) return;
     OutputAccess output(playback);
+    if (output.access() == OutputAccess::Access::Busy) return LeaveFlush(playback, core::OutputGate::kFlushToNow);
     if (!output.open() || !output.outputOpen()) return;
     const int now = playback.Output()->GetOutputTime();
     playback.Output()->Flush(now);
@@ -203,6 +236,7 @@ unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenC
 
 Playout ProbePlayout(core::Playback& playback) noexcept {
     OutputAccess output(playback);
+    if (output.access() == OutputAccess::Access::Busy) return Playout::Playing;
     if (!output.open()) return Playout::Closed;
     // An output that never opened has nothing to play out.
     if (!output.outputOpen()) return Playout::Done;

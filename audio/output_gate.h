@@ -49,7 +49,8 @@ bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept;
 
 // Holds the gate's lock for the lifetime of the object.  A closed
 // playback's gate is not waited for, and a live one's at most a bounded
-// time: behind an output call that hangs, the access is not open.
+// time: behind an output call that hangs, the access is busy.  A Flush
+// left pending by a busy access is made first.
 class OutputAccess {
 public:
     explicit OutputAccess(core::Playback& playback) noexcept;
@@ -57,9 +58,13 @@ public:
     OutputAccess(const OutputAccess&) = delete;
     OutputAccess& operator=(const OutputAccess&) = delete;
 
-    // False once the playback is closed, or when the gate could not be
-    // had: no output-module call may be made then.
-    bool open() const noexcept;
+    // Granted: output calls may be made.  Closed: the playback is closed
+    // (or has no output), and nothing may reach the output any more.  Busy:
+    // an output call of another thread has not returned in time; the
+    // playback goes on, and the caller tries again later.
+    enum class Access { Granted, Busy, Closed };
+    Access access() const noexcept;
+    bool open() const noexcept { return access() == Access::Granted; }
     // Whether the output module has room for `bytes` now.
     bool HasRoom(int bytes) const noexcept;
     // The output is open (the playback thread's Open has succeeded).
@@ -75,6 +80,8 @@ public:
     bool WritePending() noexcept;
 
 private:
+    void MakePendingFlush() noexcept;
+
     core::Playback& playback_;
     core::OutputGate& gate_;
     bool locked_ = false;
@@ -82,7 +89,8 @@ private:
 
 // Flushes the output module to `timeMs` (a seek began); nothing once the
 // playback is closed.  The output's time then restarts at `timeMs`:
-// OutputTimeSinceFlush counts from there.
+// OutputTimeSinceFlush counts from there.  Behind a busy gate the Flush is
+// left for the gate's next holder.
 void FlushOutput(core::Playback& playback, int timeMs) noexcept;
 
 // The device's Reset: the output drops what it holds (a Flush to its own
@@ -98,7 +106,8 @@ void DiscardBufferedOutput(core::Playback& playback) noexcept;
 unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenClosed) noexcept;
 
 // One look at the output at the end of a stream: CanWrite, then IsPlaying,
-// unless the playback is closed or the host has paused it.
+// unless the playback is closed or the host has paused it.  A busy gate
+// reads as still playing: the drain looks again.
 enum class Playout { Closed, Paused, Playing, Done };
 Playout ProbePlayout(core::Playback& playback) noexcept;
 

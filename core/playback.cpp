@@ -69,43 +69,42 @@ PlaybackState Playback::State() const noexcept {
     return state_;
 }
 
-bool Playback::SetState(PlaybackState state) noexcept {
+bool Playback::Move(PlaybackState to) noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    if (closed_.load()) return false;
-    state_ = state;
-    Changed();
-    return true;
-}
-
-bool Playback::Advance(PlaybackState from, PlaybackState to) noexcept {
-    std::lock_guard<std::mutex> lock(lock_);
-    if (closed_.load() || state_ != from) return false;
+    if (closed_.load() || !MayMove(state_, to)) return false;
     state_ = to;
     Changed();
     return true;
 }
 
-bool Playback::SetSeekState(PlaybackState state) noexcept {
+bool Playback::Move(PlaybackState from, PlaybackState to) noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    if (closed_.load() || state_ == StateIdle) return false;
-    state_ = state;
+    if (closed_.load() || state_ != from || !MayMove(state_, to)) return false;
+    state_ = to;
     Changed();
     return true;
 }
 
-bool Playback::Fail() noexcept { return SetSeekState(StateFailed); }
-
-bool Playback::FailFirst() noexcept {
+void Playback::ForceStateForTesting(PlaybackState state) noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    if (closed_.load() || state_ == StateIdle || state_ == StateFailed) return false;
-    state_ = StateFailed;
+    if (closed_.load()) return;
+    state_ = state;
     Changed();
-    return true;
+}
+
+bool Playback::IsOrBecomesFailed() noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (closed_.load()) return false;
+    if (MayMove(state_, StateFailed)) {
+        state_ = StateFailed;
+        Changed();
+    }
+    return state_ == StateFailed;
 }
 
 void Playback::Finish() noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    if (state_ != StateFailed) state_ = StateIdle;
+    if (MayMove(state_, StateIdle)) state_ = StateIdle;
     seeksHanded_ = seeksAsked_;
     Changed();
 }
@@ -183,27 +182,38 @@ bool Playback::PostToHost(UINT message, WPARAM wParam) noexcept {
         Trace("message %u of a stopped playback not posted", message);
         return false;
     }
-    if (!playReturned_) {
-        if (!heldMessage_) {
-            heldMessage_ = message;
-            heldWParam_ = wParam;
-        }
-        return true;
+    if (hostTold_) {
+        Trace("message %u not posted: the host has been told already", message);
+        return false;
     }
-    PostMessageA(g_module.hMainWindow, message, wParam, 0);
+    hostTold_ = true;
+    heldMessage_ = message;
+    heldWParam_ = wParam;
+    if (playReturned_) PostHeldMessage();
+    return true;
+}
+
+void Playback::PostHeldMessage() {
+    hostPosted_ = PostMessageA(g_module.hMainWindow, heldMessage_, heldWParam_, 0) != 0;
+}
+
+bool Playback::PostedHostMessage(UINT* message, WPARAM* wParam) const noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!hostPosted_) return false;
+    *message = heldMessage_;
+    *wParam = heldWParam_;
     return true;
 }
 
 bool Playback::HoldsHostMessage() const noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    return heldMessage_ != 0;
+    return hostTold_ && !playReturned_;
 }
 
 void Playback::PlayReturned() noexcept {
     std::lock_guard<std::mutex> lock(lock_);
     playReturned_ = true;
-    if (heldMessage_ && !closed_.load()) PostMessageA(g_module.hMainWindow, heldMessage_, heldWParam_, 0);
-    heldMessage_ = 0;
+    if (hostTold_ && !hostPosted_ && !closed_.load()) PostHeldMessage();
 }
 
 void Playback::AskSeek() noexcept {
@@ -299,16 +309,31 @@ void Playback::CloseBoxes() noexcept {
     if (thread) EnumThreadWindows(thread, CloseBoxWindow, 0);
 }
 
-ComPtr<rma::IRMASiteWindowed> Playback::AdoptVideoSite(ComPtr<rma::IRMASiteWindowed> site, HWND window) noexcept {
+bool Playback::AdoptVideoSite(ComPtr<rma::IRMASiteWindowed> site, HWND window) noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    if (closed_.load()) return site;
+    if (closed_.load()) return false;
+    try {
+        videoSites_.push_back(std::move(site));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     videoWindow_ = window;
-    return std::exchange(videoSite_, std::move(site));
+    return true;
 }
 
-ComPtr<rma::IRMASiteWindowed> Playback::TakeVideoSite() noexcept {
+std::vector<ComPtr<rma::IRMASiteWindowed>> Playback::TakeVideoSites() noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    return std::move(videoSite_);
+    return std::move(videoSites_);
+}
+
+bool Playback::ThreadEnds() noexcept {
+    int running = ThreadRunning;
+    return threadEnd_.compare_exchange_strong(running, ThreadEnded);
+}
+
+bool Playback::AbandonThread() noexcept {
+    int running = ThreadRunning;
+    return threadEnd_.compare_exchange_strong(running, ThreadAbandoned);
 }
 
 HWND Playback::VideoWindow() const noexcept {

@@ -107,6 +107,29 @@ constexpr bool IsSeekPending(PlaybackState state) noexcept {
 // (the 0x10 group of the state codes).
 constexpr bool IsAudioFlowing(PlaybackState state) noexcept { return (state & 0xF0) == 0x10; }
 
+// Every change of a playback's state, in one table: whoever moves it
+// (the thread, the engine's reports, the device, SetOutputTime) asks for a
+// state, and the move happens only when the table allows it from the state
+// the playback is in at that moment.  Failed and Idle are ends: an error
+// stands until the host's Stop, and nothing overwrites it.
+constexpr bool MayMove(PlaybackState from, PlaybackState to) noexcept {
+    switch (to) {
+    case StateOpened:  // the URL is open
+        return from == StateStarting;
+    case StatePlaying:  // the device opened, a seek ended, or a seek was refused
+        return from == StateOpened || from == StateSeekRequested || from == StateSeeking;
+    case StateSeekRequested:  // the host asked for a seek
+        return from == StateOpened || from == StatePlaying || from == StateSeekRequested || from == StateSeeking;
+    case StateSeeking:  // the engine began a seek
+        return from == StateOpened || from == StatePlaying || from == StateSeekRequested || from == StateSeeking;
+    case StateFailed:
+    case StateIdle:  // the thread's end
+        return from != StateFailed && from != StateIdle;
+    default:
+        return false;
+    }
+}
+
 // CmdShowBox: show the failure box queued with QueueFailureBox.
 // CmdOpenOutput: open the host's output for the format the device was
 // opened with (audio/output_gate.h).
@@ -138,12 +161,22 @@ struct OutputGate {
     // (the output's lock may be held inside that Open meanwhile).
     bool paused = false;
     int flushedToMs = 0;
+    // The engine's own flushes (the device's Reset, OnPreSeek), counted
+    // whether or not the output was open: a seek the engine flushed for
+    // needs no Flush of the playback thread's.
+    std::atomic<std::uint32_t> engineFlushes{0};
     long long engineBytes = 0;
     long long hostBytes = 0;
     // What the output's Write refused (it answers 1 while paused, say) of
     // a block it was given: written before anything else.
     std::vector<char> pending;
     size_t pendingAt = 0;
+    // A Flush that could not wait for the gate (an output call of another
+    // thread had not returned): made by the next holder, before anything
+    // else.  Set without the lock.
+    static constexpr int kNoFlush = -1;
+    static constexpr int kFlushToNow = -2;  // the output's own present time
+    std::atomic<int> pendingFlushMs{kNoFlush};
 };
 
 class Playback {
@@ -177,21 +210,20 @@ public:
     bool Close() noexcept;
     bool Closed() const noexcept { return closed_.load(); }
 
-    // ---- the state: each write wakes the host thread waiting on it -------
+    // ---- the state: each change wakes the host thread waiting on it -----
     PlaybackState State() const noexcept;
-    // Writes `state` while the playback is open.
-    bool SetState(PlaybackState state) noexcept;
-    // From `from` to `to` in one step; false when it was not `from`.
-    bool Advance(PlaybackState from, PlaybackState to) noexcept;
-    // A seek report's state, while open and not ended (not StateIdle).
-    bool SetSeekState(PlaybackState state) noexcept;
-    // StateFailed, while open and not ended; false when nothing is failed.
-    bool Fail() noexcept;
-    // The same, and false also when it had failed already.
-    bool FailFirst() noexcept;
+    // Moves to `to` when MayMove allows it from the present state and the
+    // playback is open; false otherwise.
+    bool Move(PlaybackState to) noexcept;
+    // The same, only from `from`.
+    bool Move(PlaybackState from, PlaybackState to) noexcept;
+    // Failed now, whoever failed it: false when it ended or closed first.
+    bool IsOrBecomesFailed() noexcept;
     // The thread's last word: StateIdle, unless the playback failed, which
-    // stands until the host's Stop.
+    // stands until the host's Stop; every seek counts as handed over.
     void Finish() noexcept;
+    // Tests' only: puts an open playback in `state`, past the table.
+    void ForceStateForTesting(PlaybackState state) noexcept;
 
     // ---- the engine's presentation ---------------------------------------
     // The thread has told the player to begin (marked before Begin: the
@@ -220,9 +252,13 @@ public:
     // one step with Close: nothing of a closed playback reaches the host.
     // Before its Play has returned the message is held back: the host
     // ignores its end of file and Stop command while Play runs, and one
-    // dispatched inside Play's pump would be lost.  One message at most
-    // waits (the playback's end, or its failure's Stop).
+    // dispatched inside Play's pump would be lost.  A playback tells the
+    // host once (its end, or its failure's Stop): the host stops at the
+    // first, and a second would stop whatever plays next.
     bool PostToHost(UINT message, WPARAM wParam) noexcept;
+    // The message that went to the host's queue, for Stop to take back
+    // should the host not have read it yet; false when none went.
+    bool PostedHostMessage(UINT* message, WPARAM* wParam) const noexcept;
     // Play is returning 0: a message held back goes now.
     void PlayReturned() noexcept;
     // A message waits for Play to return (a presentation that ended
@@ -278,14 +314,22 @@ public:
     // Answers the playback's box as its close button would.
     void CloseBoxes() noexcept;
 
-    // ---- the video site ------------------------------------------------------
-    // Keeps the newest video site for Stop to destroy; returns the one it
-    // replaces.  A closed playback keeps nothing: the site comes back, for
-    // the caller to destroy.
-    ComPtr<rma::IRMASiteWindowed> AdoptVideoSite(ComPtr<rma::IRMASiteWindowed> site, HWND window) noexcept;
-    ComPtr<rma::IRMASiteWindowed> TakeVideoSite() noexcept;
-    // The newest site's window; kept after the window is gone.
+    // ---- the video sites ----------------------------------------------------
+    // Keeps every video site the presentation was given a window for, for
+    // Stop to destroy.  False once closed: the caller destroys the site.
+    bool AdoptVideoSite(ComPtr<rma::IRMASiteWindowed> site, HWND window) noexcept;
+    std::vector<ComPtr<rma::IRMASiteWindowed>> TakeVideoSites() noexcept;
+    // The newest site's window, which carries the status text; kept after
+    // the window is gone.
     HWND VideoWindow() const noexcept;
+
+    // ---- the thread's end ----------------------------------------------------
+    // The thread's last step and Stop's giving up on it race; whichever
+    // comes second learns of the first.  ThreadEnds (the thread's) is false
+    // when Stop abandoned it; AbandonThread (Stop's) is false when the
+    // thread had ended after all.
+    bool ThreadEnds() noexcept;
+    bool AbandonThread() noexcept;
 
     OutputGate& Gate() noexcept { return gate_; }
 
@@ -296,7 +340,8 @@ public:
     HWND caption = nullptr;  // the status caption, made and destroyed by ui/
 
 private:
-    void Changed();  // lock_ held
+    void Changed();          // lock_ held
+    void PostHeldMessage();  // lock_ held
 
     winamp::Out_Module* const output_;
     std::atomic<int> streamKbps_{0};
@@ -322,14 +367,18 @@ private:
     DWORD waiter_ = 0;
     bool playReturned_ = false;
     bool presentationEnded_ = false;
-    UINT heldMessage_ = 0;
+    bool hostTold_ = false;   // a message went to the host, or is held for it
+    bool hostPosted_ = false; // and is in the host's queue
+    UINT heldMessage_ = 0;    // the message, held until Play returns
     WPARAM heldWParam_ = 0;
     bool boxQueued_ = false;   // this playback has had its box
     bool boxWaiting_ = false;  // queued and not yet taken
     FailureBox box_{};
     DWORD boxThread_ = 0;      // the thread that shows, or may show, a box; or 0
-    ComPtr<rma::IRMASiteWindowed> videoSite_;
+    std::vector<ComPtr<rma::IRMASiteWindowed>> videoSites_;
     HWND videoWindow_ = nullptr;
+    enum ThreadEnd : int { ThreadRunning, ThreadEnded, ThreadAbandoned };
+    std::atomic<int> threadEnd_{ThreadRunning};
 
     UniqueHandle wake_;
     OutputGate gate_;

@@ -49,14 +49,18 @@ HRESULT ClientAdviseSink::OnStatisticsChanged() noexcept { return kOk; }
 HRESULT ClientAdviseSink::OnPreSeek(ULONG32, ULONG32 newTimeMs) noexcept {
     const PlaybackRef playback = CurrentPlayback();
     if (!playback) return kOk;
+    ++playback->Gate().engineFlushes;
     audio::FlushOutput(*playback, static_cast<int>(newTimeMs));
-    if (!playback->SetSeekState(StateSeeking)) Trace("OnPreSeek after the playback ended: state left alone");
+    if (!playback->Move(StateSeeking)) Trace("OnPreSeek after the playback ended: state left alone");
     return kOk;
 }
 
 HRESULT ClientAdviseSink::OnPostSeek(ULONG32, ULONG32) noexcept {
+    // Only a seek's state ends here: an error reported meanwhile stands.
     const PlaybackRef playback = CurrentPlayback();
-    if (!playback || !playback->SetSeekState(StatePlaying)) Trace("OnPostSeek after the playback ended: state left alone");
+    const bool ended = playback && (playback->Move(StateSeeking, StatePlaying) ||
+                                    playback->Move(StateSeekRequested, StatePlaying));
+    if (!ended) Trace("OnPostSeek outside a seek of the playback: state left alone");
     return kOk;
 }
 
@@ -77,7 +81,7 @@ HRESULT ClientAdviseSink::OnStop() noexcept {
         // has been answered.
         playback->Post(CmdStop, 0);
     } else {
-        if (state != StateOpened) playback->Fail();
+        if (state != StateOpened) playback->Move(StateFailed);
         playback->Post(CmdStop, 0);
         playback->PostToHost(WM_COMMAND, winamp::kStopCommand);
     }

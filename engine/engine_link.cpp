@@ -9,6 +9,7 @@
 #include "core/trace.h"
 #include "engine/client_context.h"
 #include "ui/browser.h"
+#include "ui/ui_thread.h"
 
 namespace engine {
 namespace {
@@ -192,6 +193,9 @@ EngineLink::~EngineLink() {
         player_.reset();
     }
     if (engine_) core::TraceFailure("CloseEngine", closeEngine_(std::exchange(engine_, nullptr)));
+    // Work the closing left for the host's thread (a site's window to
+    // destroy) holds engine objects: their code must still be there.
+    ui::RunPendingWork();
     library_.reset();
     createEngine_ = nullptr;
     closeEngine_ = nullptr;

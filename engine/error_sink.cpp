@@ -15,7 +15,7 @@ HRESULT ErrorSink::ErrorOccurred(rma::UINT8, rma::ULONG32 code, rma::ULONG32, co
     const core::PlaybackRef playback = core::CurrentPlayback();
     // Failed at once, so that the end the engine reports next is not taken
     // for the end of the file; the box comes from the playback thread.
-    if (!playback || !playback->Fail()) {
+    if (!playback || !playback->IsOrBecomesFailed()) {
         core::Trace("error 0x%08lX reported after its playback ended", static_cast<unsigned long>(code));
         return rma::kOk;
     }

@@ -42,7 +42,7 @@ SiteSupplier::SiteSupplier(rma::IRMAPlayer* player) noexcept {
 }
 
 SiteSupplier::~SiteSupplier() {
-    while (IRMASite* site = sites_.PopLast()) RetireSite(site);
+    while (IRMASite* site = sites_.PopLast()) RetireSite(site, false);
     siteManager_.reset();
     classFactory_.reset();
     player_.reset();
@@ -58,36 +58,35 @@ HRESULT SiteSupplier::SitesNeeded(UINT32 requestId, IRMAValues* siteProperties) 
     if (result == kOk) result = OpenSite(requestId, siteProperties, windowed.get());
     if (result != kOk) return result;
 
-    // The window is made on the host's thread; from another thread the
-    // request is posted there, and the engine has its site at once.
+    // The window is made on the host's thread, from a plain dispatch: the
+    // engine has its site at once, and its window follows.
     PlaybackRef playback = core::CurrentPlayback();
-    if (ui::OnUiThread()) return ShowSite(playback, std::move(windowed));
-    ui::RunOnUiThread([playback, windowed] { ShowSite(playback, windowed); });
+    ui::PostToUiThread([playback, windowed] { ShowSite(playback, windowed); });
     return kOk;
 }
 
-HRESULT SiteSupplier::ShowSite(const PlaybackRef& playback, ComPtr<IRMASiteWindowed> windowed) noexcept {
+void SiteSupplier::ShowSite(const PlaybackRef& playback, ComPtr<IRMASiteWindowed> windowed) noexcept {
     // A site asked for while Stop runs, or after it, gets no window: its
     // playback is over, and the engine gives the site up later.
     if (!playback || playback->Closed()) {
         core::Trace("video site asked for after its playback stopped: no window");
-        return kOk;
+        return;
     }
+    // The window and its caption belong to the engine's window thread:
+    // both calls wait for it and serve sent messages meanwhile, so a Stop
+    // may run inside them.  The playback, closed then, gives the site back.
     const HRESULT result = windowed->Create(g_module.hMainWindow, kVideoWindowStyle);
-    if (result != kOk) return result;
+    if (result != kOk) {
+        core::TraceFailure("video site Create", result);
+        return;
+    }
     const WindowRecord* record = windowed->GetWindow();
     HWND window = record ? static_cast<HWND>(record->window) : nullptr;
     SetWindowTextA(window, "Video Window");
-    // The newest site is the one Stop destroys; an older one stays
-    // reachable through the table until SitesNotNeeded.  A playback closed
-    // meanwhile hands the site back.
-    IRMASiteWindowed* site = windowed.get();
-    ComPtr<IRMASiteWindowed> back = playback->AdoptVideoSite(std::move(windowed), window);
-    if (back.get() == site) {
+    if (!playback->AdoptVideoSite(windowed, window)) {
         core::Trace("video site created after its playback stopped: destroyed");
-        back->Destroy();
+        windowed->Destroy();
     }
-    return kOk;
 }
 
 HRESULT SiteSupplier::OpenSite(UINT32 requestId, IRMAValues* request,
@@ -112,7 +111,7 @@ HRESULT SiteSupplier::OpenSite(UINT32 requestId, IRMAValues* request,
     if (replaced == site.get()) {
         replaced->Release();
     } else if (replaced) {
-        RetireSite(replaced);
+        RetireSite(replaced, true);
     }
 
     RECT hostRect;
@@ -124,21 +123,30 @@ HRESULT SiteSupplier::SitesNotNeeded(UINT32 requestId) noexcept {
     IRMASite* site = sites_.Find(requestId);
     if (!site) return kInvalidArg;
     sites_.Erase(requestId);
-    RetireSite(site);
+    RetireSite(site, true);
     return kOk;
 }
 
-void SiteSupplier::RetireSite(IRMASite* site) noexcept {
+namespace {
+
+// Stop destroys the video site's window at once; the engine gives the site
+// up only later (at the next URL, or when the player closes), and a window
+// is destroyed once, by the thread that made it.
+void DestroyIfUp(const ComPtr<IRMASiteWindowed>& windowed) noexcept {
+    const WindowRecord* record = windowed->GetWindow();
+    if (record && record->window) windowed->Destroy();
+}
+
+}  // namespace
+
+void SiteSupplier::RetireSite(IRMASite* site, bool report) noexcept {
     if (siteManager_) siteManager_->RemoveSite(site);
     ComPtr<IRMASiteWindowed> windowed;
     if (site->QueryInterface(IID_IRMASiteWindowed, windowed.put_void()) == kOk && windowed) {
-        // Stop destroys the video site's window at once; the engine gives the
-        // site up only later (at the next URL, or when the player closes),
-        // and a window is destroyed once, by the thread that made it.
-        ui::RunOnUiThread([windowed] {
-            const WindowRecord* record = windowed->GetWindow();
-            if (record && record->window) windowed->Destroy();
-        });
+        if (report)
+            ui::PostToUiThread([windowed] { DestroyIfUp(windowed); });
+        else
+            ui::RunOnUiThread([windowed] { DestroyIfUp(windowed); });
     }
     site->Release();
 }
@@ -147,9 +155,9 @@ rma::IRMASiteSupplier* NewSiteSupplier(rma::IRMAPlayer* player) noexcept {
     return new (std::nothrow) SiteSupplier(player);
 }
 
-void DestroyVideoSite(core::Playback& playback) noexcept {
-    ComPtr<IRMASiteWindowed> site = playback.TakeVideoSite();
-    if (site) ui::RunOnUiThread([site] { site->Destroy(); });
+void DestroyVideoSites(core::Playback& playback) noexcept {
+    for (ComPtr<IRMASiteWindowed>& site : playback.TakeVideoSites())
+        ui::RunOnUiThread([site = std::move(site)] { DestroyIfUp(site); });
 }
 
 }  // namespace engine

@@ -32,9 +32,12 @@ private:
     HRESULT OpenSite(UINT32 requestId, IRMAValues* request, IRMASiteWindowed* windowed) noexcept;
     // Makes the site's window, on the host's thread, for `playback`, which
     // keeps it for its Stop.  None for a playback that is closed or gone.
-    static HRESULT ShowSite(const core::PlaybackRef& playback, core::ComPtr<IRMASiteWindowed> windowed) noexcept;
-    // Unregisters a recorded site, destroys its window and drops the table's reference.
-    void RetireSite(IRMASite* site) noexcept;
+    static void ShowSite(const core::PlaybackRef& playback, core::ComPtr<IRMASiteWindowed> windowed) noexcept;
+    // Unregisters a recorded site, destroys its window and drops the
+    // table's reference.  `report`: asked for by the engine's report
+    // (SitesNotNeeded), whose window work is posted; else the supplier's
+    // own end.
+    void RetireSite(IRMASite* site, bool report) noexcept;
 
     core::ComPtr<rma::IRMASiteManager> siteManager_;
     core::ComPtr<rma::IRMACommonClassFactory> classFactory_;
@@ -45,8 +48,8 @@ private:
 // A new supplier with a reference count of 0, or null without memory.
 rma::IRMASiteSupplier* NewSiteSupplier(rma::IRMAPlayer* player) noexcept;
 
-// Stop's: destroys the newest video site of `playback`, if any, on the
+// Stop's: destroys every video site window of `playback` still up, on the
 // host's thread.
-void DestroyVideoSite(core::Playback& playback) noexcept;
+void DestroyVideoSites(core::Playback& playback) noexcept;
 
 }  // namespace engine

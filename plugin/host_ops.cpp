@@ -18,6 +18,17 @@ namespace {
 
 using namespace core;
 
+// Set by Quit, cleared by Init; the host's thread's.  The host may run its
+// whole shutdown, Quit included, from a message dispatched inside one of
+// the plug-in's waits: the operation around it must not go on afterwards.
+bool g_quitDone = false;
+
+// How long Quit waits for threads that may still be inside the engine.
+constexpr DWORD kQuitThreadWaitMs = 2000;
+// How long Play waits for threads Stop abandoned: a new URL would wait
+// behind the engine's call such a thread is in.
+constexpr DWORD kAbandonedThreadWaitMs = 5000;
+
 bool HasPlayer() {
     const engine::EngineLink* link = engine::CurrentLink();
     return link && link->Player();
@@ -59,6 +70,7 @@ void Init() noexcept {
     char country[8] = {};
     g_koreanLocale = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SABBREVCTRYNAME, country, sizeof(country)) &&
                      std::strcmp(country, "KOR") == 0;
+    g_quitDone = false;
     ui::CreateUiWindow();
 }
 
@@ -75,17 +87,28 @@ void Quit() noexcept {
         DispatchMessageA(&msg);
     }
     if (quitSeen) PostQuitMessage(quitCode);
+    g_quitDone = true;
     // The playback's box is answered first: Quit never waits for the user.
     EndPlayback(TakePlayback(), true);
     EndSpareThread();
-    // The engine's library must not go while one of its threads is still in
+    // Quit may run inside a Stop's wait; a thread still inside the engine
+    // (one being ended around this Quit, or one Stop abandoned) must not
+    // find the engine gone: it is left loaded then.
+    const bool threadsEnded = EndingPlaybacksEnded(kQuitThreadWaitMs) && AbandonedThreadsEnded(kQuitThreadWaitMs);
+    // Nor may the engine's library go while one of its threads is still in
     // the plug-in's code.
     WaitForEngineCallsToLeave();
-    engine::UnloadEngine();
+    // Work the engine's reports left for this thread may hold engine objects.
+    ui::RunPendingWork();
+    if (threadsEnded)
+        engine::UnloadEngine();
+    else
+        Trace("a playback's thread is still inside the engine: the engine stays loaded");
     ui::DestroyUiWindow();
 }
 
 int Play(const char* path) noexcept {
+    if (g_quitDone) return 1;
     if (engine::LoadEngine() != 0) return 1;
     if (const PlaybackRef current = CurrentPlayback(); current && current->State() != StateIdle) {
         Trace("Play refused: a playback is still in state %d", static_cast<int>(current->State()));
@@ -107,7 +130,7 @@ int Play(const char* path) noexcept {
     // still held until now; one that a Stop around this Play is ending has
     // to be through first.
     EndPlayback(TakePlayback(), false);
-    if (!EarlierPlaybacksEnded()) {
+    if (!EarlierPlaybacksEnded() || !AbandonedThreadsEnded(kAbandonedThreadWaitMs) || g_quitDone) {
         Trace("Play refused: an earlier playback's thread has not ended");
         return 1;
     }
@@ -126,6 +149,9 @@ int Play(const char* path) noexcept {
     }
 
     PumpMessagesWhile(*playback, StillStarting);
+    // A Quit that ran inside the wait has ended this playback, and no
+    // thread may be started after it.
+    if (g_quitDone) return 1;
     // The next track's thread gets ready while this one plays.
     PrepareSpareThread();
     const PlaybackState state = playback->State();
@@ -197,13 +223,11 @@ void SetOutputTime(int timeMs) noexcept {
     // A failed playback stays failed until the host's Stop.  A presentation
     // that has ended cannot seek: its end of file comes once the output has
     // played out.
-    if (!playback || !PlaybackThreadRunning(*playback) || playback->State() == StateFailed ||
-        playback->PresentationEnded())
-        return;
+    if (!playback || !PlaybackThreadRunning(*playback) || playback->PresentationEnded()) return;
     // The state goes first: an engine that seeks at once must not be
-    // overtaken by this write.
+    // overtaken by this write.  An error reported before it stands.
+    if (!playback->Move(StateSeekRequested)) return;
     playback->AskSeek();
-    playback->SetState(StateSeekRequested);
     playback->Post(CmdSeek, timeMs);
     PumpMessagesWhile(*playback, SeekNotHanded);
 }

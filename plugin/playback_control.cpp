@@ -1,6 +1,9 @@
 #include "plugin/playback_control.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "audio/output_gate.h"
@@ -53,6 +56,82 @@ bool WaitForThread(core::Playback& playback, DWORD timeoutMs, bool quitting) {
 // ending's wait must not hand the player a new URL before the old thread's
 // Stop is through.  The host's thread only.
 std::vector<core::PlaybackRef> g_ending;
+
+// The threads Stop gave up on, each holding a reference on the plug-in's
+// library until it ends.  Guarded by its lock: Stop may come from the
+// host's decode thread too.
+using SharedHandle = std::shared_ptr<void>;
+std::mutex g_abandonedLock;
+std::vector<SharedHandle> g_abandoned;
+
+// Lets a thread that does not end go on its own.  Killing it would leave
+// the engine's lock owned by a dead thread, or broken if it waited for it,
+// and leak what the thread holds; abandoned, it still ends when the engine
+// lets it, and takes its reference on the library with it.
+void AbandonThread(core::Playback& playback) {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&AbandonThread),
+                            &self)) {
+        // Without a reference the thread cannot be left to run in code that
+        // may be unloaded: it is waited for instead.
+        WaitForSingleObject(playback.thread.get(), INFINITE);
+        return;
+    }
+    if (!playback.AbandonThread()) {
+        FreeLibrary(self);  // it has ended after all
+        return;
+    }
+    core::Trace("the playback's thread has not ended: it is left to end on its own");
+    try {
+        SharedHandle thread(playback.thread.release(), CloseHandle);
+        std::lock_guard<std::mutex> lock(g_abandonedLock);
+        g_abandoned.push_back(std::move(thread));
+    } catch (...) {
+        // Its handle is closed; the thread and its reference live on.
+    }
+}
+
+// Serves sent messages while waiting for `threads`, at most `timeoutMs`.
+bool WaitForThreads(const std::vector<SharedHandle>& threads, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (const SharedHandle& thread : threads) {
+        for (;;) {
+            HANDLE handle = thread.get();
+            const DWORD spent = GetTickCount() - start;
+            if (ThreadHasEnded(handle)) break;
+            if (spent >= timeoutMs) return false;
+            const DWORD left = timeoutMs - spent;
+            MsgWaitForMultipleObjects(1, &handle, FALSE, left > 50 ? 50 : left, QS_SENDMESSAGE);
+            ServeSentMessages();
+        }
+    }
+    return true;
+}
+
+// What the playback told the host and the host has not read yet is taken
+// back: the user stopped, and neither its end of file nor its Stop command
+// may reach the next track.  Only the host's thread sees its queue.  The
+// host's own messages of the same kind are posted again, in their order.
+void TakeBackHostMessage(core::Playback& playback) {
+    UINT message = 0;
+    WPARAM wParam = 0;
+    HWND host = core::g_module.hMainWindow;
+    if (!host || !playback.PostedHostMessage(&message, &wParam)) return;
+    std::vector<MSG> others;
+    MSG msg;
+    while (ui::TakePostedMessage(host, message, &msg)) {
+        if (msg.wParam == wParam && msg.lParam == 0) {
+            core::Trace("message %u of the stopped playback taken back", message);
+            break;
+        }
+        try {
+            others.push_back(msg);
+        } catch (...) {
+            PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+        }
+    }
+    for (const MSG& other : others) PostMessageA(other.hwnd, other.message, other.wParam, other.lParam);
+}
 
 class EndingPlayback {
 public:
@@ -131,7 +210,7 @@ void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept {
     EndingPlayback ending(playback);
     const DWORD start = GetTickCount();
     audio::CloseOutputModule(*playback, kOutputWaitMs);
-    engine::DestroyVideoSite(*playback);
+    engine::DestroyVideoSites(*playback);
     ui::DestroyStatusWindow(playback);
     // A hung output call counts against the thread's time: it is the thread
     // that hangs in it.
@@ -139,16 +218,41 @@ void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept {
     const DWORD left = spent < kThreadStopTimeoutMs ? kThreadStopTimeoutMs - spent : 0;
     if (playback->thread && !WaitForThread(*playback, left, quitting)) {
         MessageBoxA(core::g_module.hMainWindow, "Error asking thread to die: Terminating\n", "Error", MB_OK);
-        TerminateThread(playback->thread.get(), 0);
+        AbandonThread(*playback);
     }
     playback->thread.reset();
-    // An end of file the playback posted before it was closed, and the host
-    // has not read yet, is taken back: the user stopped, and the host must
-    // not go on to the next track.
-    MSG msg;
-    while (core::g_module.hMainWindow &&
-           ui::TakePostedMessage(core::g_module.hMainWindow, winamp::kEndOfFileMessage, &msg))
-        core::Trace("end of file of the stopped playback taken back");
+    TakeBackHostMessage(*playback);
+}
+
+bool AbandonedThreadsEnded(DWORD timeoutMs) noexcept {
+    std::vector<SharedHandle> threads;
+    try {
+        std::lock_guard<std::mutex> lock(g_abandonedLock);
+        g_abandoned.erase(std::remove_if(g_abandoned.begin(), g_abandoned.end(),
+                                         [](const SharedHandle& thread) { return ThreadHasEnded(thread.get()); }),
+                          g_abandoned.end());
+        threads = g_abandoned;
+    } catch (...) {
+        return false;
+    }
+    // Waited for without the lock, on handles of our own.
+    return WaitForThreads(threads, timeoutMs);
+}
+
+bool EndingPlaybacksEnded(DWORD timeoutMs) noexcept {
+    std::vector<SharedHandle> threads;
+    try {
+        for (const core::PlaybackRef& ending : g_ending) {
+            HANDLE copy = nullptr;
+            if (ending->thread && DuplicateHandle(GetCurrentProcess(), ending->thread.get(), GetCurrentProcess(),
+                                                  &copy, SYNCHRONIZE, FALSE, 0))
+                threads.emplace_back(copy, CloseHandle);
+            ending->CloseBoxes();
+        }
+    } catch (...) {
+        return false;
+    }
+    return WaitForThreads(threads, timeoutMs);
 }
 
 void WaitForEngineCallsToLeave() noexcept {

@@ -23,8 +23,22 @@ bool PlaybackThreadRunning(core::Playback& playback) noexcept;
 // The thread gets at most 5000 ms, serving the messages other threads send
 // to the host thread, with time while the playback's box is up not counted:
 // the user is answering it.  Quit (`quitting`) answers the box instead, and
-// never waits for the user.  A thread that does not end is forced to.
+// never waits for the user.  A thread that does not end in time is told of
+// in a box and abandoned, not killed: it ends when the engine lets it, and
+// the plug-in's library stays loaded until then.  A message the playback
+// posted to the host and the host has not read yet is taken back.
 void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept;
+
+// Whether every thread Stop abandoned has ended, waiting at most
+// `timeoutMs` and serving sent messages.  Play's (the engine still runs
+// such a thread's call: a new URL would wait behind it) and Quit's (the
+// engine must not be unloaded under it).
+bool AbandonedThreadsEnded(DWORD timeoutMs) noexcept;
+
+// Quit's, when it runs inside the wait of a Stop (the host's shutdown from
+// a message dispatched there): whether the threads of the playbacks still
+// being ended have, their boxes answered, within `timeoutMs`.
+bool EndingPlaybacksEnded(DWORD timeoutMs) noexcept;
 
 // Play's, when it runs inside the wait of a Stop (a message another thread
 // sends): waits for the threads of the playbacks still being ended, so that

@@ -68,10 +68,12 @@ void RunPlayback(Playback& playback) {
         TraceFailure("OpenURL", opened);
         // Nothing begins; the thread stays to show the box of the engine's
         // report of the refusal, and ends with the host's Stop.
-        playback.SetState(StateFailed);
-    } else {
+        playback.Move(StateFailed);
+    } else if (!playback.Closed()) {
+        // A Stop during a slow OpenURL leaves nothing to begin: the engine
+        // would only start connecting to be stopped.
         // Only from Starting: an error the engine reported meanwhile stands.
-        playback.Advance(StateStarting, StateOpened);
+        playback.Move(StateStarting, StateOpened);
         // Marked first: the engine may report the end inside Begin.
         playback.MarkBegun();
         const HRESULT begun = player->Begin();
@@ -79,7 +81,7 @@ void RunPlayback(Playback& playback) {
         // A presentation that cannot begin (it ended unheard, by an error
         // outside the error sink's range) would never end: the host is told
         // to stop.  One that failed aloud has its box, which does that.
-        if (begun != 0 && playback.FailFirst())
+        if (begun != 0 && playback.Move(StateFailed))
             playback.PostToHost(WM_COMMAND, winamp::kStopCommand);
     }
 
@@ -104,14 +106,19 @@ void RunPlayback(Playback& playback) {
             break;
         }
         if (command == CmdSeek) {
+            const std::uint32_t flushes = playback.Gate().engineFlushes.load();
             const HRESULT sought = player->Seek(static_cast<rma::ULONG32>(argument));
             TraceFailure("Seek", sought);
-            // A refused seek (the presentation has ended) keeps what the
+            // The engine drops the old place's sound inside Seek (the
+            // device's Reset, OnPreSeek) and writes the new place's as soon
+            // as Seek lets its lock go: a Flush now would drop that.  Only
+            // a seek the engine flushed nothing for is flushed here.  A
+            // refused seek (the presentation has ended) keeps what the
             // output still has to play.
-            if (sought == 0) audio::FlushOutput(playback, argument);
+            if (sought == 0 && playback.Gate().engineFlushes.load() == flushes) audio::FlushOutput(playback, argument);
             // The engine has the seek: SetOutputTime may return.  Its end
             // (OnPostSeek) comes with the engine's next time report.
-            playback.Advance(StateSeekRequested, sought == 0 ? StateSeeking : StatePlaying);
+            playback.Move(StateSeekRequested, sought == 0 ? StateSeeking : StatePlaying);
             playback.SeekHanded();
         }
         if (command == CmdShowBox) {
@@ -140,9 +147,21 @@ struct ThreadStart {
 };
 
 DWORD WINAPI PlaybackThread(void* parameter) noexcept {
-    const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
-    WaitForSingleObject(start->go.get(), INFINITE);
-    if (start->playback) RunPlayback(*start->playback);
+    bool abandoned = false;
+    {
+        const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+        WaitForSingleObject(start->go.get(), INFINITE);
+        if (start->playback) {
+            RunPlayback(*start->playback);
+            abandoned = !start->playback->ThreadEnds();
+        }
+    }
+    // Stop gave up waiting for this thread and took a reference on the
+    // library for it, which goes with the thread's last step.
+    HMODULE self = nullptr;
+    if (abandoned && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                        reinterpret_cast<LPCSTR>(&PlaybackThread), &self))
+        FreeLibraryAndExitThread(self, 0);
     return 0;
 }
 

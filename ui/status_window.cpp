@@ -22,8 +22,10 @@ constexpr char kVideoCaption[] = "Video Window";
 void ShowNow(Playback& playback, const char* text) {
     if (playback.Closed()) return;
     HWND video = playback.VideoWindow();
-    if (SetWindowTextA(video, text) && IsWindowVisible(video)) return;
-    if (playback.Quiet()) return;
+    // The video window is the engine's window thread's: its caption waits
+    // for that thread, serving sent messages, and a Stop may run meanwhile.
+    const bool captioned = SetWindowTextA(video, text) && IsWindowVisible(video);
+    if (captioned || playback.Quiet() || playback.Closed()) return;
 
     HWND host = g_module.hMainWindow;
     RECT hostRect{};
@@ -70,14 +72,14 @@ void ShowStatusText(const PlaybackRef& playback, const char* text) noexcept {
     if (!playback) return;
     try {
         std::string caption(text ? text : "");
-        RunOnUiThread([playback, caption = std::move(caption)] { ShowNow(*playback, caption.c_str()); });
+        PostToUiThread([playback, caption = std::move(caption)] { ShowNow(*playback, caption.c_str()); });
     } catch (...) {
         // No memory for the caption: it is not shown.
     }
 }
 
 void HideStatusWindow(const PlaybackRef& playback) noexcept {
-    if (playback) RunOnUiThread([playback] { HideNow(*playback); });
+    if (playback) PostToUiThread([playback] { HideNow(*playback); });
 }
 
 void DestroyStatusWindow(const PlaybackRef& playback) noexcept {

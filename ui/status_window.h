@@ -9,6 +9,8 @@
 
 namespace ui {
 
+// The engine's reports': the work is posted, and runs from the host's
+// next plain dispatch.
 void ShowStatusText(const core::PlaybackRef& playback, const char* text) noexcept;
 void HideStatusWindow(const core::PlaybackRef& playback) noexcept;
 // Stop's: the caption goes with its playback.

@@ -69,7 +69,13 @@ bool OnUiThread() noexcept {
     return thread == 0 || thread == GetCurrentThreadId();
 }
 
-void PostToUiThread(std::function<void()>&& work) noexcept {
+void RunPendingWork() noexcept {
+    HWND window = g_window.load();
+    MSG msg;
+    while (window && OnUiThread() && TakePostedMessage(window, kRunMessage, &msg)) DispatchMessageA(&msg);
+}
+
+void PostWork(std::function<void()>&& work) noexcept {
     Work* posted = new (std::nothrow) Work(std::move(work));
     if (!posted) return;
     HWND window = g_window.load();

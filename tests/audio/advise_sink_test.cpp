@@ -90,7 +90,7 @@ TEST_F(AdviseSinkTest, SeekFlushesBeforeTheStateChanges) {
     ASSERT_TRUE(audio::RequestOutputOpen(*playing, 44100, 2, 16));
     EXPECT_EQ(playing.TakeCommands(), "5");
     ASSERT_TRUE(audio::OpenOutputModule(*playing));
-    playing->SetState(StateSeekRequested);
+    playing->ForceStateForTesting(StateSeekRequested);
     EXPECT_EQ(sink->OnPreSeek(500, 2500), 0);
     *g_module.outMod = original;
     EXPECT_EQ(stateAtFlush, StateSeekRequested);
@@ -98,7 +98,7 @@ TEST_F(AdviseSinkTest, SeekFlushesBeforeTheStateChanges) {
 
     EXPECT_EQ(sink->OnPreSeek(0, 700), 0);
     EXPECT_EQ(host.counts.lastFlush, 700);
-    playing->SetState(StateOpened);
+    playing->ForceStateForTesting(StateSeekRequested);
     EXPECT_EQ(sink->OnPostSeek(0, 700), 0);
     EXPECT_EQ(playing->State(), StatePlaying) << "also without an OnPreSeek before";
 
@@ -162,7 +162,7 @@ TEST_F(AdviseSinkTest, StopOfAnEndedPlaybackIsDropped) {
     // Nothing of a closed playback is queued, posted or written any more.
     EXPECT_FALSE(playing->Post(CmdStop, 0));
     EXPECT_FALSE(playing->PostToHost(winamp::kEndOfFileMessage, 0));
-    EXPECT_FALSE(playing->SetState(StatePlaying));
+    EXPECT_FALSE(playing->Move(StatePlaying));
     EXPECT_FALSE(playing->QueueFailureBox("late", "Error"));
     testsupport::PumpFor(30);
     EXPECT_EQ(host.counts.endOfFileMessages.load(), 0);
@@ -170,30 +170,42 @@ TEST_F(AdviseSinkTest, StopOfAnEndedPlaybackIsDropped) {
 
 TEST_F(AdviseSinkTest, BufferingAndContactingCaptions) {
     EXPECT_EQ(sink->OnBuffering(0xFFFF, 99), 0);
+    testsupport::DispatchWaiting();
     HWND status = playing->caption;
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(Caption(status), "Buffering 99%");
     sink->OnBuffering(0, 0);
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(status), "Buffering 0%");
     sink->OnBuffering(0, 100);
+    testsupport::DispatchWaiting();
     sink->OnBuffering(0, 150);
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(status), "Buffering 0%");
     EXPECT_TRUE(IsWindowVisible(status));
 
     sink->OnContacting("Contacting example.com");
+
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(status), "Contacting example.com");
     sink->OnContacting("contacting example.com");
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(status), "Contacting contacting example.com");
     sink->OnContacting("Contact");
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(status), "Contacting Contact");
 
     const std::string longHost(400, 'h');
     sink->OnContacting(longHost.c_str());
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(status), ("Contacting " + longHost).substr(0, 255));
     sink->OnContacting(("Contacting " + longHost).c_str());
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(status), ("Contacting " + longHost).substr(0, 255));
 
     sink->OnPosLength(10, 20);
+
+    testsupport::DispatchWaiting();
     EXPECT_FALSE(IsWindowVisible(status));
     EXPECT_EQ(playing->caption, status) << "hidden and kept without a video window";
 }
@@ -208,6 +220,8 @@ TEST_F(StatusWindowTest, PlacedRightOfTheHostAndReused) {
     ASSERT_EQ(hostRect.right, 375);
 
     ui::ShowStatusText(playing.ref, "Buffering 40%");
+
+    testsupport::DispatchWaiting();
     HWND status = playing->caption;
     ASSERT_NE(status, nullptr);
     RECT rect;
@@ -223,12 +237,15 @@ TEST_F(StatusWindowTest, PlacedRightOfTheHostAndReused) {
     EXPECT_STREQ(className, "Static");
 
     ui::HideStatusWindow(playing.ref);
+
+    testsupport::DispatchWaiting();
     EXPECT_FALSE(IsWindowVisible(status));
     EXPECT_TRUE(IsWindow(status));
 
     // The next text reuses the same window, moved to follow the host.
     SetWindowPos(host.window(), nullptr, 200, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     ui::ShowStatusText(playing.ref, "Contacting a");
+    testsupport::DispatchWaiting();
     EXPECT_EQ(playing->caption, status);
     EXPECT_EQ(Caption(status), "Contacting a");
     GetWindowRect(status, &rect);
@@ -241,25 +258,32 @@ TEST_F(StatusWindowTest, QuietModeShowsNothing) {
     playing.Close();
     testsupport::TestPlayback quiet(StatePlaying, true);
     ui::ShowStatusText(quiet.ref, "Buffering 10%");
+    testsupport::DispatchWaiting();
     EXPECT_EQ(quiet->caption, nullptr);
     ui::HideStatusWindow(quiet.ref);
+    testsupport::DispatchWaiting();
     EXPECT_EQ(quiet->caption, nullptr);
 }
 
 TEST_F(StatusWindowTest, VisibleVideoWindowCarriesTheCaption) {
     ui::ShowStatusText(playing.ref, "left over");
+    testsupport::DispatchWaiting();
     HWND leftOver = playing->caption;
     ui::HideStatusWindow(playing.ref);
+    testsupport::DispatchWaiting();
     ASSERT_TRUE(IsWindow(leftOver));
 
     HWND video = CreateWindowExA(0, "STATIC", "Video Window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 375, 50, 200, 150,
                                  host.window(), nullptr, nullptr, nullptr);
     playing->AdoptVideoSite(nullptr, video);
     ui::ShowStatusText(playing.ref, "Buffering 40%");
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(video), "Buffering 40%");
     EXPECT_FALSE(IsWindowVisible(leftOver));
 
     ui::HideStatusWindow(playing.ref);
+
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(video), "Video Window");
     EXPECT_FALSE(IsWindow(leftOver)) << "restoring the caption destroys the status window";
     EXPECT_EQ(playing->caption, nullptr);
@@ -267,11 +291,13 @@ TEST_F(StatusWindowTest, VisibleVideoWindowCarriesTheCaption) {
     // A hidden video window gets the text, and so does the status window.
     ShowWindow(video, SW_HIDE);
     ui::ShowStatusText(playing.ref, "Buffering 60%");
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(video), "Buffering 60%");
     ASSERT_NE(playing->caption, nullptr);
     EXPECT_EQ(Caption(playing->caption), "Buffering 60%");
     EXPECT_TRUE(IsWindowVisible(playing->caption));
     ui::HideStatusWindow(playing.ref);
+    testsupport::DispatchWaiting();
     EXPECT_EQ(playing->caption, nullptr);
     DestroyWindow(video);
 }

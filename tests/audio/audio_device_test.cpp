@@ -357,7 +357,7 @@ TEST_F(AudioDeviceTest, OnlyPlayingAndSeekingLetBlocksThrough) {
     ASSERT_EQ(OpenStereo(), 0);
     const PlaybackState dropped[] = {StateIdle, StateStarting, StateSeekRequested, StateOpened, StateFailed};
     for (PlaybackState state : dropped) {
-        Current().SetState(state);
+        Current().ForceStateForTesting(state);
         EXPECT_EQ(Write(Pattern(400)), 0) << state;
         EXPECT_EQ(scheduler.PendingCount(), 1u) << "the time callback is entered in state " << state;
     }
@@ -366,9 +366,9 @@ TEST_F(AudioDeviceTest, OnlyPlayingAndSeekingLetBlocksThrough) {
     EXPECT_EQ(counts.outCanWrite, 0);
     EXPECT_EQ(counts.outWrite, 0);
 
-    Current().SetState(StateSeeking);
+    Current().ForceStateForTesting(StateSeeking);
     EXPECT_EQ(Write(Pattern(400)), 0);
-    Current().SetState(StatePlaying);
+    Current().ForceStateForTesting(StatePlaying);
     EXPECT_EQ(Write(Pattern(400)), 0);
     EXPECT_EQ(counts.saAddPcm, 2);
     EXPECT_EQ(counts.outWrite, 2);

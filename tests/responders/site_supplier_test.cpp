@@ -35,7 +35,9 @@ core::ComPtr<rma::IRMASiteSupplier> MakeSupplier(standin::World& world) {
 
 HRESULT Need(rma::IRMASiteSupplier* supplier, standin::World& world, UINT32 id,
              const std::map<std::string, std::string>& properties) {
-    return supplier->SitesNeeded(id, As<rma::IRMAValues>(world.NewValues(properties)->face));
+    const HRESULT result = supplier->SitesNeeded(id, As<rma::IRMAValues>(world.NewValues(properties)->face));
+    testsupport::DispatchWaiting();  // the window is made from the host's next dispatch
+    return result;
 }
 
 std::int32_t RecordedSites(rma::IRMASiteSupplier* supplier) {
@@ -48,17 +50,17 @@ protected:
         host.settings.stopOnMessages = false;
     }
     void TearDown() override {
-        EXPECT_EQ(playing->TakeVideoSite().get(), nullptr) << "a video site left for Stop";
+        EXPECT_TRUE(playing->TakeVideoSites().empty()) << "a video site left for Stop";
         EXPECT_EQ(world.LiveWindows(), 0);
         world.ExpectBalanced();
     }
 
-    // The site the playback keeps for its Stop, left where it is.
+    // The newest site the playback keeps for its Stop, all left where they are.
     rma::IRMASiteWindowed* HeldSite() {
         HWND window = playing->VideoWindow();
-        core::ComPtr<rma::IRMASiteWindowed> site = playing->TakeVideoSite();
-        rma::IRMASiteWindowed* held = site.get();
-        playing->AdoptVideoSite(std::move(site), window);
+        std::vector<core::ComPtr<rma::IRMASiteWindowed>> sites = playing->TakeVideoSites();
+        rma::IRMASiteWindowed* held = sites.empty() ? nullptr : sites.back().get();
+        for (auto& site : sites) playing->AdoptVideoSite(std::move(site), window);
         return held;
     }
 
@@ -106,17 +108,19 @@ TEST_F(SiteSupplierTest, OpensOwnedVideoWindowAtHostTopRightThenEngineAndStopEnd
 
     world.calls.clear();
     EXPECT_EQ(supplier->SitesNotNeeded(7), 0);
+    testsupport::DispatchWaiting();
     EXPECT_EQ(world.calls, (Strings{"RemoveSite 1", "Destroy 1"}));
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(site.refs, 1);
     EXPECT_EQ(supplier->SitesNotNeeded(7), rma::kInvalidArg);
+    testsupport::DispatchWaiting();
 
-    engine::DestroyVideoSite(*playing);
-    EXPECT_EQ(site.destroys, 2);
+    engine::DestroyVideoSites(*playing);
+    EXPECT_EQ(site.destroys, 1) << "a window already gone is not destroyed again";
     EXPECT_EQ(site.refs, 0);
     EXPECT_EQ(playing->VideoWindow(), window) << "the handle is kept after the window is gone";
-    engine::DestroyVideoSite(*playing);
-    EXPECT_EQ(site.destroys, 2);
+    engine::DestroyVideoSites(*playing);
+    EXPECT_EQ(site.destroys, 1);
 }
 
 TEST_F(SiteSupplierTest, StopBeforeEngineAndNamingFallbacks) {
@@ -125,11 +129,13 @@ TEST_F(SiteSupplierTest, StopBeforeEngineAndNamingFallbacks) {
     standin::Site& named = *world.sites[0];
     EXPECT_EQ(named.properties, (std::map<std::string, std::string>{{"LayoutGroup", "main"}}));
 
-    engine::DestroyVideoSite(*playing);
+    engine::DestroyVideoSites(*playing);
     EXPECT_FALSE(IsWindow(named.window));
     EXPECT_EQ(named.refs, 1);
     EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
-    EXPECT_EQ(named.destroys, 2);
+    testsupport::DispatchWaiting();
+    testsupport::DispatchWaiting();
+    EXPECT_EQ(named.destroys, 1);
     EXPECT_EQ(named.refs, 0);
     EXPECT_EQ(world.Count("RemoveSite 1"), 1);
 
@@ -139,8 +145,9 @@ TEST_F(SiteSupplierTest, StopBeforeEngineAndNamingFallbacks) {
                                     "AddSite 2", "Create 2"}));
     EXPECT_TRUE(world.sites[1]->properties.empty());
     EXPECT_TRUE(IsWindowVisible(world.sites[1]->window));
-    engine::DestroyVideoSite(*playing);
+    engine::DestroyVideoSites(*playing);
     EXPECT_EQ(supplier->SitesNotNeeded(2), 0);
+    testsupport::DispatchWaiting();
 }
 
 TEST_F(SiteSupplierTest, EachFailureReleasesWhatTheCallTook) {
@@ -149,13 +156,16 @@ TEST_F(SiteSupplierTest, EachFailureReleasesWhatTheCallTook) {
         HRESULT standin::World::*setting;
         HRESULT code;
         bool registered;  // the site stays registered until SitesNotNeeded
+        HRESULT answer;   // the engine has its site before the window is made
     };
     const Case cases[] = {
-        {"CreateInstance", &standin::World::createInstanceResult, static_cast<HRESULT>(0x8007000E), false},
-        {"IRMASite query", &standin::World::siteQueryResult, E_NOINTERFACE, false},
-        {"IRMAValues query", &standin::World::valuesQueryResult, E_NOINTERFACE, false},
-        {"AddSite", &standin::World::addSiteResult, static_cast<HRESULT>(0x80004005), false},
-        {"Create", &standin::World::createResult, static_cast<HRESULT>(0x80040009), true},
+        {"CreateInstance", &standin::World::createInstanceResult, static_cast<HRESULT>(0x8007000E), false,
+         static_cast<HRESULT>(0x8007000E)},
+        {"IRMASite query", &standin::World::siteQueryResult, E_NOINTERFACE, false, E_NOINTERFACE},
+        {"IRMAValues query", &standin::World::valuesQueryResult, E_NOINTERFACE, false, E_NOINTERFACE},
+        {"AddSite", &standin::World::addSiteResult, static_cast<HRESULT>(0x80004005), false,
+         static_cast<HRESULT>(0x80004005)},
+        {"Create", &standin::World::createResult, static_cast<HRESULT>(0x80040009), true, S_OK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -163,7 +173,7 @@ TEST_F(SiteSupplierTest, EachFailureReleasesWhatTheCallTook) {
         failing.*c.setting = c.code;
         {
             auto supplier = MakeSupplier(failing);
-            EXPECT_EQ(Need(supplier.get(), failing, 3, {{"playto", "left"}}), c.code);
+            EXPECT_EQ(Need(supplier.get(), failing, 3, {{"playto", "left"}}), c.answer);
             EXPECT_EQ(HeldSite(), nullptr);
             EXPECT_EQ(failing.LiveWindows(), 0);
             EXPECT_EQ(RecordedSites(supplier.get()), c.registered ? 1 : 0);
@@ -172,6 +182,7 @@ TEST_F(SiteSupplierTest, EachFailureReleasesWhatTheCallTook) {
             EXPECT_EQ(added - failing.Count("RemoveSite 1"), c.registered ? 1 : 0);
             if (c.registered) {
                 EXPECT_EQ(supplier->SitesNotNeeded(3), 0);
+                testsupport::DispatchWaiting();
                 EXPECT_EQ(failing.Count("RemoveSite 1"), 1);
             }
         }
@@ -190,29 +201,37 @@ TEST_F(SiteSupplierTest, WithoutFactoryOrManagerOrPropertiesNothingIsCreated) {
             EXPECT_EQ(supplier->SitesNeeded(1, nullptr), rma::kInvalidArg);
             EXPECT_TRUE(partial.calls.empty());
             EXPECT_EQ(supplier->SitesNotNeeded(1), rma::kInvalidArg);
+            testsupport::DispatchWaiting();
         }
         partial.ExpectBalanced();
     }
-    engine::DestroyVideoSite(*playing);
+    engine::DestroyVideoSites(*playing);
     EXPECT_EQ(engine::NewSiteSupplier(nullptr)->Release(), 0u) << "a supplier without a player";
 }
 
-TEST_F(SiteSupplierTest, SecondRequestTakesOverStopsReferenceAndTheOlderStaysRecorded) {
+// Stop takes down every window the presentation was given, not only the
+// newest: before, an older "Video Window" stayed up until the next URL.
+TEST_F(SiteSupplierTest, StopDestroysEveryVideoWindowThePresentationWasGiven) {
     auto supplier = MakeSupplier(world);
     ASSERT_EQ(Need(supplier.get(), world, 1, {{"playto", "a"}}), 0);
     ASSERT_EQ(Need(supplier.get(), world, 2, {{"playto", "b"}}), 0);
     standin::Site& older = *world.sites[0];
     standin::Site& newer = *world.sites[1];
     EXPECT_EQ(HeldSite(), As<rma::IRMASiteWindowed>(newer.windowed));
-    EXPECT_EQ(playing->VideoWindow(), newer.window);
-    EXPECT_EQ(older.refs, 1) << "only the table's reference is left on the older site";
+    EXPECT_EQ(playing->VideoWindow(), newer.window) << "the newest carries the status text";
+    EXPECT_EQ(older.refs, 2) << "Stop's reference and the table's";
     EXPECT_TRUE(IsWindow(older.window));
 
-    EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
+    engine::DestroyVideoSites(*playing);
     EXPECT_FALSE(IsWindow(older.window));
-    EXPECT_TRUE(IsWindow(newer.window));
-    engine::DestroyVideoSite(*playing);
+    EXPECT_FALSE(IsWindow(newer.window));
+    EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
+    testsupport::DispatchWaiting();
     EXPECT_EQ(supplier->SitesNotNeeded(2), 0);
+    testsupport::DispatchWaiting();
+    testsupport::DispatchWaiting();
+    EXPECT_EQ(older.destroys, 1);
+    EXPECT_EQ(newer.destroys, 1);
 }
 
 TEST_F(SiteSupplierTest, RepeatedRequestIdRetiresTheSiteItReplaces) {
@@ -220,19 +239,22 @@ TEST_F(SiteSupplierTest, RepeatedRequestIdRetiresTheSiteItReplaces) {
     ASSERT_EQ(Need(supplier.get(), world, 5, {{"playto", "a"}}), 0);
     ASSERT_EQ(Need(supplier.get(), world, 5, {{"playto", "b"}}), 0);
     EXPECT_EQ(RecordedSites(supplier.get()), 1);
-    EXPECT_EQ(world.sites[0]->refs, 0);
+    EXPECT_EQ(world.sites[0]->refs, 1) << "Stop's only";
     EXPECT_EQ(world.Count("RemoveSite 1"), 1);
     EXPECT_FALSE(IsWindow(world.sites[0]->window));
     EXPECT_EQ(supplier->SitesNotNeeded(5), 0);
+    testsupport::DispatchWaiting();
     EXPECT_EQ(world.Count("RemoveSite 2"), 1);
-    engine::DestroyVideoSite(*playing);
+    engine::DestroyVideoSites(*playing);
+    EXPECT_EQ(world.sites[0]->refs, 0);
+    EXPECT_EQ(world.sites[0]->destroys, 1);
 }
 
 TEST_F(SiteSupplierTest, DestructionRetiresTheSitesStillRecorded) {
     auto supplier = MakeSupplier(world);
     ASSERT_EQ(Need(supplier.get(), world, 1, {}), 0);
     ASSERT_EQ(Need(supplier.get(), world, 2, {}), 0);
-    engine::DestroyVideoSite(*playing);
+    engine::DestroyVideoSites(*playing);
     supplier.reset();
     EXPECT_EQ(world.Count("RemoveSite 1"), 1);
     EXPECT_EQ(world.Count("RemoveSite 2"), 1);
@@ -244,25 +266,31 @@ TEST_F(SiteSupplierTest, StatusCaptionMovesIntoTheVisibleVideoWindowAndBack) {
     HWND video = world.sites[0]->window;
 
     ui::ShowStatusText(playing.ref, "Buffering 40%");
+
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(video), "Buffering 40%");
     HWND status = playing->caption;
     EXPECT_TRUE(status == nullptr || !IsWindowVisible(status)) << "no status window beside a video window";
     ui::HideStatusWindow(playing.ref);
+    testsupport::DispatchWaiting();
     EXPECT_EQ(Caption(video), "Video Window");
     EXPECT_EQ(playing->caption, nullptr);
 
     // Once the video window is gone the caption goes back to the status window.
-    engine::DestroyVideoSite(*playing);
+    engine::DestroyVideoSites(*playing);
     ui::ShowStatusText(playing.ref, "Contacting example.com");
+    testsupport::DispatchWaiting();
     status = playing->caption;
     ASSERT_NE(status, nullptr);
     EXPECT_TRUE(IsWindowVisible(status));
     EXPECT_EQ(Caption(status), "Contacting example.com");
     ui::HideStatusWindow(playing.ref);
+    testsupport::DispatchWaiting();
     EXPECT_FALSE(IsWindowVisible(status));
     DestroyWindow(status);
     playing->caption = nullptr;
     EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
+    testsupport::DispatchWaiting();
 }
 
 }  // namespace

@@ -222,6 +222,7 @@ HRESULT __stdcall SiteDestroy(Face* face) {
     site->world->calls.push_back("Destroy " + std::to_string(site->id));
     ++site->destroys;
     if (site->window && IsWindow(site->window)) DestroyWindow(site->window);
+    site->record.window = nullptr;  // as the engine's site does
     return S_OK;
 }
 

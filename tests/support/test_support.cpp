@@ -96,6 +96,13 @@ void DeleteClassesRootTree(const char* key) {
 
 void SetEngineDirectory(const std::string& directory) { SetClassesRootDefault(kEngineKey, directory.c_str()); }
 
+void DispatchWaiting() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message != WM_QUIT) DispatchMessageA(&msg);
+    }
+}
+
 void PumpFor(DWORD ms) {
     const DWORD start = GetTickCount();
     PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
@@ -640,7 +647,7 @@ HWND CurrentVideoWindow() {
 
 TestPlayback::TestPlayback(PlaybackState state, bool quiet)
     : ref(std::make_shared<Playback>("C:\\test.rm", "file:C:\\test.rm", quiet)) {
-    ref->SetState(state);
+    ref->ForceStateForTesting(state);
     ref->MarkBegun();
     ref->PlayReturned();
     InstallPlayback(ref);

@@ -46,6 +46,9 @@ void SetEngineDirectory(const std::string& directory);
 
 // Dispatches this thread's messages for `ms` milliseconds.
 void PumpFor(DWORD ms);
+// Dispatches the messages waiting now: the work engine reports posted to
+// the host's thread runs, as from the host's own loop.
+void DispatchWaiting();
 // Dispatches this thread's messages until `done` holds; false after `timeoutMs`.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
