@@ -192,6 +192,9 @@ EngineLink::~EngineLink() {
         core::TraceFailure("ClosePlayer", engine_->ClosePlayer(player_.get()));
         player_.reset();
     }
+    // The closing player gives its sites up: their windows go while the
+    // engine still runs the thread that made them.
+    ui::RunPendingWork();
     if (engine_) core::TraceFailure("CloseEngine", closeEngine_(std::exchange(engine_, nullptr)));
     // Work the closing left for the host's thread (a site's window to
     // destroy) holds engine objects: their code must still be there.

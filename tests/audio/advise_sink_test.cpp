@@ -140,6 +140,23 @@ TEST_F(AdviseSinkTest, StopTellsThreadAndHostByState) {
     }
 }
 
+// An error reported stands until the host's Stop: the reports of a seek
+// the engine was carrying out do not overwrite it (the host then got both
+// an end of file and the box's Stop), nor does the device's Open.
+TEST_F(AdviseSinkTest, ReportsAfterAnErrorLeaveItStanding) {
+    playing->ForceStateForTesting(StateSeekRequested);
+    ASSERT_TRUE(playing->IsOrBecomesFailed());
+    EXPECT_EQ(sink->OnPreSeek(0, 500), 0);
+    EXPECT_EQ(playing->State(), StateFailed);
+    EXPECT_EQ(sink->OnPostSeek(0, 500), 0);
+    EXPECT_EQ(playing->State(), StateFailed);
+    EXPECT_FALSE(playing->Move(StatePlaying));
+    EXPECT_FALSE(playing->Move(StateSeekRequested)) << "a seek of a failed playback";
+    EXPECT_EQ(sink->OnStop(), 0);
+    EXPECT_EQ(playing->State(), StateFailed);
+    EXPECT_EQ(playing.TakeCommands(), "1");
+}
+
 // An OnStop that answers the playback thread's own stop, or that belongs
 // to a playback which has been stopped (and maybe followed by a new one),
 // touches nothing: before, it stopped the next playback.
@@ -169,7 +186,10 @@ TEST_F(AdviseSinkTest, StopOfAnEndedPlaybackIsDropped) {
 }
 
 TEST_F(AdviseSinkTest, BufferingAndContactingCaptions) {
+    // A report on the host's thread runs under the engine's lock: the
+    // caption is made from the next plain dispatch, never inside it.
     EXPECT_EQ(sink->OnBuffering(0xFFFF, 99), 0);
+    EXPECT_EQ(playing->caption, nullptr) << "a window made inside the engine's report";
     testsupport::DispatchWaiting();
     HWND status = playing->caption;
     ASSERT_NE(status, nullptr);

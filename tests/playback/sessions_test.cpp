@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <memory>
@@ -142,13 +143,69 @@ TEST_F(Sessions, VideoSiteOfAStoppedPlaybackIsGivenBack) {
 std::atomic<int> g_nestedPlay{-2};
 WNDPROC g_hostProc = nullptr;
 constexpr UINT kRemoteNext = WM_APP + 21;
+constexpr UINT kRemoteStop = WM_APP + 22;
+constexpr UINT kRemoteQuit = WM_APP + 23;
 LRESULT CALLBACK RemoteControlled(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kRemoteNext) {
+    if (message == kRemoteNext || message == kRemoteStop) {
         g_module.Stop();
-        g_nestedPlay = g_module.Play(const_cast<char*>(kStream));
+        if (message == kRemoteNext) g_nestedPlay = g_module.Play(const_cast<char*>(kStream));
+        return 0;
+    }
+    if (message == kRemoteQuit) {
+        FakeHost::Current()->QuitNow();
         return 0;
     }
     return CallWindowProcA(g_hostProc, window, message, wParam, lParam);
+}
+
+// Sends `message` to the host's window from another thread after `afterMs`,
+// while the test's thread runs `hostCall`, as a remote control does.
+int SendWhile(UINT message, DWORD afterMs, int (*hostCall)()) {
+    const HWND window = FakeHost::Current()->window();
+    g_hostProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RemoteControlled)));
+    testsupport::EngineThreadCall remote([window, message, afterMs] {
+        Sleep(afterMs);
+        SendMessageA(window, message, 0, 0);
+    });
+    const int result = hostCall();
+    EXPECT_TRUE(remote.Finish());
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_hostProc));
+    return result;
+}
+
+int ThreadCount() {
+    int count = 0;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+
+// A Stop that comes while the engine still opens the URL (a remote
+// control's, inside Play's wait) leaves nothing to begin: the engine is not
+// set connecting only to be stopped.
+TEST_F(Sessions, StopDuringASlowOpenBeginsNothing) {
+    engine().Control("length 60000; delay OpenURL 600");
+    EXPECT_EQ(SendWhile(kRemoteStop, 150, [] { return Play(kStream); }), 1);
+    EXPECT_TRUE(engine().LogHas("Player.OpenURL " + std::string(kStream))) << engine().Log();
+    EXPECT_FALSE(engine().LogHas("Player.Begin")) << engine().Log();
+    EXPECT_EQ(CurrentPlayback(), nullptr);
+}
+
+// The host runs its whole shutdown, Quit included, from a message
+// dispatched inside Play's wait: Play then starts nothing after Quit (a
+// thread left waiting in the library for ever).
+TEST_F(Sessions, QuitInsidePlaysWaitStartsNothingAfterIt) {
+    engine().Control("length 60000; delay OpenURL 400");
+    const int threads = ThreadCount();
+    EXPECT_EQ(SendWhile(kRemoteQuit, 150, [] { return Play(kStream); }), 1);
+    testsupport::ExpectCleanPluginState();
+    EXPECT_TRUE(PumpUntil([&] { return ThreadCount() <= threads; }, 3000))
+        << ThreadCount() << " threads, " << threads << " before Play";
 }
 
 TEST_F(Sessions, StopAndPlaySentDuringStopLeaveTheNewPlaybackPlaying) {
@@ -241,6 +298,25 @@ TEST_F(Sessions, EndReportedInsideBeginStopsThePlayback) {
     ASSERT_TRUE(PumpUntil([&] { return host->counts.stopCalls.load() >= 1; }, 5000)) << engine().Log();
     EXPECT_EQ(engine().Query("where Sink.OnStop"), 3) << "inside Begin";
     EXPECT_EQ(host->counts.stopCommands.load() + host->counts.endOfFileMessages.load(), 1);
+}
+
+// What the playback told the host and the host has not read yet is taken
+// back at Stop, the Stop command as the end of file: neither may stop or
+// skip the next track.  A playback tells the host once.
+TEST_F(Sessions, StopCommandQueuedJustBeforeStopIsTakenBackAndComesOnce) {
+    engine().Control("length 60000");
+    ASSERT_EQ(Play(kStream), 0);
+    const PlaybackRef playback = CurrentPlayback();
+    PostMessageA(host->window(), WM_COMMAND, 40045, 0);  // the host's own, queued first
+    ASSERT_TRUE(playback->PostToHost(WM_COMMAND, winamp::kStopCommand));
+    EXPECT_FALSE(playback->PostToHost(winamp::kEndOfFileMessage, 0)) << "a second message of one playback";
+    g_module.Stop();
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, host->window(), WM_COMMAND, WM_COMMAND, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 40045u) << "the host's own command is kept";
+    EXPECT_FALSE(PeekMessageA(&msg, host->window(), WM_COMMAND, WM_COMMAND, PM_REMOVE)) << msg.wParam;
+    testsupport::PumpFor(50);
+    EXPECT_EQ(host->counts.stopCommands.load() + host->counts.endOfFileMessages.load(), 0);
 }
 
 // An end of file that the playback posted just before the user's Stop, and
