@@ -12,18 +12,27 @@
 //   SetOutputTime, SetVolume, SetPan, GetOutputTime, GetLength,
 //   GetFileInfo.  It created the engine (the first Play), so it is also
 //   the engine's system thread, and
-//   the engine's scheduled work, its time callbacks and its reports (advise
-//   sink, error sink, site supplier) run on it whenever it dispatches
-//   messages.  It owns the plug-in's message-only window (ui/), and every
+//   the engine's scheduled work, its time callbacks (and the device's
+//   Writes inside them) and its reports (advise sink, error sink, site
+//   supplier) run on it whenever it dispatches messages, with the engine's
+//   lock held.  It owns the plug-in's message-only window (ui/), and every
 //   window of the plug-in's is created and destroyed here: the status
-//   caption, the video sites' windows.  Other threads only ask.
+//   caption, the video sites' windows.  Other threads only ask, and so do
+//   the engine's reports on this thread: their window work is posted and
+//   runs from a plain dispatch, without the engine's lock (ui/ui_thread.h).
 // The playback thread, one per playback
 //   Calls OpenURL, Begin, Seek and Stop into the player, opens the host's
 //   output when the engine has opened the audio device, plays out the
 //   output at the end of a stream, and shows the playback's failure box.
 //   It takes its commands from the playback's queue, woken by an event.
+//   The engine reports on it too, inside those calls and with its lock
+//   held: SitesNotNeeded and errors inside OpenURL, OnBegin inside Begin,
+//   the device's Reset, OnPreSeek and OnPostSeek inside Seek, the device's
+//   Close and OnStop inside Stop.
 //   It is started ahead, as the spare of the Play before (plugin/), and
-//   ends with its playback; Stop joins it.
+//   ends with its playback; Stop joins it, or, when it does not end in
+//   time, abandons it: it then ends on its own, holding a reference on the
+//   plug-in's library until it has.
 // The engine's timer thread
 //   Opens the audio device, writes audio into it, pauses, resumes and
 //   resets it (audio/).  It holds the engine's own lock throughout, so it
@@ -33,8 +42,9 @@
 // The host's other threads
 //   GetOutputTime and GetLength also come from the host's visualisation
 //   thread (about every 16 ms, at the highest priority), from visualisation
-//   plug-ins' threads and from any thread through the host's messages: they
-//   read the current playback under its lock and touch nothing else.  The
+//   plug-ins' threads and from any thread through the host's messages
+//   (IPC_GETOUTPUTTIME): they read the current playback under its lock and
+//   touch nothing else.  The
 //   host's decode path (CD burning) calls Play and Stop from a thread of its
 //   own with an output of its own: each playback keeps the output it was
 //   started with, and Stop leaves a playback another thread started.
@@ -52,7 +62,8 @@
 // - The slot's lock (playback.cpp): the current playback.
 // - Playback::lock_: the state, the closed mark, the engine phase, the
 //   position and length, the command queue, the seek counts, the waiting
-//   host thread, the failure box and the box on screen, the video site.
+//   host thread, the message told to the host, the failure box and the box
+//   on screen, the video sites.  Every state change goes through MayMove.
 //   Held for a few field writes only, never across a call out.
 // - OutputGate::lock: every call into the host's output module but its
 //   Open (the playback thread's, outside it), and the gate's fields.  Stop
@@ -60,14 +71,17 @@
 //   is held.
 // - AudioDevice's lock (audio/): its response, its playback, its DSP buffer.
 // - AudioDevice's lock also guards its visualisation window.
+// - The abandoned threads' lock (plugin/): the threads Stop gave up on.
 // Atomics: closed_ (read by the gate without lock_), the gate's output
-// mark (read by the per-block path without the gate), the stream's kbps, the
-// count of engine threads inside the plug-in (below), the device's own
-// flags (audio/), and the message-only window with its thread (ui/), read
-// by any thread.
+// mark (read by the per-block path without the gate), its count of the
+// engine's flushes and its Flush left for later, the thread's end, the
+// stream's kbps, the count of engine threads inside the plug-in (below),
+// the device's own flags (audio/), and the message-only window with its
+// thread (ui/), read by any thread.
 // Plain fields, each touched by one thread only: the playback's thread
-// handle and id, the pause mark and the status caption; the spare thread
-// and the playbacks being ended (plugin/).  All the host's thread's.
+// handle and id, the pause mark and the status caption; the spare thread,
+// the playbacks being ended and Quit's mark (plugin/).  All the host's
+// thread's.
 #pragma once
 
 #include <windows.h>
