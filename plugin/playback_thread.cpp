@@ -55,8 +55,9 @@ bool WaitForCommand(Playback& playback) {
 }
 
 void RunPlayback(Playback& playback) {
-    // A playback stopped before its thread ran has nothing to open or stop.
-    if (playback.Closed()) return;
+    // A playback stopped before its thread ran has nothing to open or stop;
+    // its end still wakes a Play that waits for it.
+    if (playback.Closed()) return playback.Finish();
 
     // A local file's header tells the stream's bit rate, which the host
     // shows; read here, off the host's thread and outside the engine's lock.

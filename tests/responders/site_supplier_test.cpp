@@ -106,8 +106,13 @@ TEST_F(SiteSupplierTest, OpensOwnedVideoWindowAtHostTopRightThenEngineAndStopEnd
     EXPECT_EQ(site.refs, 2) << "Stop's reference and the table's";
     EXPECT_EQ(RecordedSites(supplier.get()), 1);
 
+    // The engine may give the site up on a thread of its own: the window
+    // goes on the thread that made it (DestroyWindow from another fails).
     world.calls.clear();
-    EXPECT_EQ(supplier->SitesNotNeeded(7), 0);
+    HRESULT notNeeded = E_FAIL;
+    testsupport::EngineThreadCall giveUp([&] { notNeeded = supplier->SitesNotNeeded(7); });
+    ASSERT_TRUE(giveUp.Finish());
+    EXPECT_EQ(notNeeded, 0);
     testsupport::DispatchWaiting();
     EXPECT_EQ(world.calls, (Strings{"RemoveSite 1", "Destroy 1"}));
     EXPECT_FALSE(IsWindow(window));
@@ -228,7 +233,6 @@ TEST_F(SiteSupplierTest, StopDestroysEveryVideoWindowThePresentationWasGiven) {
     EXPECT_EQ(supplier->SitesNotNeeded(1), 0);
     testsupport::DispatchWaiting();
     EXPECT_EQ(supplier->SitesNotNeeded(2), 0);
-    testsupport::DispatchWaiting();
     testsupport::DispatchWaiting();
     EXPECT_EQ(older.destroys, 1);
     EXPECT_EQ(newer.destroys, 1);
