@@ -202,8 +202,10 @@ static int Apply(const char* command) {
         s->isDone = (int)a;
         return 0;
     }
-    if (_stricmp(verb, "stophang") == 0 && w.count == 2 && Number(w.word[1], &a)) {
+    if (_stricmp(verb, "stophang") == 0 && (w.count == 2 || (w.count == 3 && _stricmp(w.word[2], "inside") == 0)) &&
+        Number(w.word[1], &a)) {
         s->stopHangMs = a;
+        s->stopHangInside = w.count == 3;
         return 0;
     }
     if (_stricmp(verb, "delay") == 0 && w.count == 3 && (k = Pick(w.word[1], kDelayNames, DELAY_KINDS)) >= 0 &&

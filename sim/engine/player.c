@@ -279,8 +279,12 @@ static HRESULT SIMCALL PlayerStop(void* s) {
     SimScenario sc;
     SimScenarioSnapshot(&sc);
     /* A thread the client terminates here holds no lock of the engine's. */
-    if (sc.stopHangMs) Sleep(sc.stopHangMs);
+    if (sc.stopHangMs && !sc.stopHangInside) Sleep(sc.stopHangMs);
     SimCoreEnter();
+    /* The engine's own Stop can also hang holding its core lock: its system
+     * and timer threads then wait too, and a client that terminates the
+     * thread here leaves the engine locked for good. */
+    if (sc.stopHangMs && sc.stopHangInside) Sleep(sc.stopHangMs);
     if (p->presentation) SimPresentationStop(p->presentation);
     SimCoreLeave();
     return SIM_OK;

@@ -289,7 +289,6 @@ static void End(SimPresentation* pr, int reason, UINT32 finalPosition) {
     pr->phase = PHASE_ENDED;
     SimPlayer* p = pr->p;
     if (SimKind(KIND_IS_DONE)) InterlockedExchange(&p->done, 1);
-    if (reason == END_ERROR) PauseDevice(pr, 1);
     CloseDevice(pr);
     if (reason != END_STOP) {
         pr->position = Cap(pr, finalPosition);
@@ -318,6 +317,10 @@ static void EndUnbegun(SimPresentation* pr) {
 }
 
 static void Fail(SimPresentation* pr, UINT32 severity, HRESULT code, const char* text) {
+    /* The audio session pauses its device before the error is told, as the
+     * engine does; a device not open, or paused already (a seek's), is left
+     * alone.  The error is told even if the client stopped meanwhile. */
+    PauseDevice(pr, 1);
     SimReportError(pr->p, severity, code, text);
     if (pr->closed || pr->phase == PHASE_ENDED) return;
     if (pr->begun)

@@ -40,6 +40,7 @@ typedef struct SimScenario {
     int hide[HIDE_KINDS];
     int isDone; /* what IsDone answers; -1: whether the presentation has ended */
     UINT32 stopHangMs;
+    int stopHangInside; /* the hang holds the core lock */
     UINT32 delayMs[DELAY_KINDS];
     UINT32 lengthMs;
     UINT32 rate, channels, bits;

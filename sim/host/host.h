@@ -32,6 +32,7 @@ struct OutputOptions {
     bool verbose;
     int personality;       // an OutputPersonality
     int busyWrite;         // ds: every Nth Write answered 1; 0 never
+    int flushMs;           // every Flush takes this long, inside the output's own lock
 };
 struct OutputTotals {
     long long writtenBytes;

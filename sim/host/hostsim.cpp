@@ -41,7 +41,7 @@ struct Options {
     std::vector<Trigger> seeks, pauses;
     std::vector<int> nexts;
     int stopAt = -1, timeoutMs = 60000, dsp = 0, refuseOpen = 0, repeat = 1, answerAfterMs = 0;
-    int output = OutputDs, busyWrite = 0, volume = 255, pan = 0;
+    int output = OutputDs, busyWrite = 0, flushMs = 0, volume = 255, pan = 0;
     bool realtime = false, verbose = false, answerOk = true, noEngineKey = false, stopOnBox = false;
     bool hex = false, playing = false, engineDirGiven = false;
     // Kinder than the player, each letting a fault through (see Parse).
@@ -115,7 +115,7 @@ void Usage() {
           "            [--answer ok|cancel] [--answer-after MS] [--stop-on-box] [--dsp invert|stretch] [--verbose]\n"
           "            [--volume V] [--pan P] [--refuse-open | --refuse-open-once] [--engine SCRIPT]\n"
           "            [--engine-dir DIR | --no-engine-key] [--plugin DLL] [--timeout MS] [--repeat N]\n"
-          "            [--kinder-stop] [--kinder-settle]\n"
+          "            [--flush-ms MS] [--kinder-stop] [--kinder-settle]\n"
           "       hostsim info [--hex] [--playing] [--list FILE] [FILE...]\n"
           "common: --plugin DLL (default: in_realmedia.dll beside hostsim.exe)\n",
           stderr);
@@ -176,6 +176,7 @@ bool Parse(int argc, char** argv, Options* o) {
         else if (a == "--repeat" && next && ParseInt(next, &o->repeat) && o->repeat >= 1) take();
         else if (a == "--output" && next && ParseOutput(next, &o->output)) take();
         else if (a == "--busy-write" && next && ParseInt(next, &o->busyWrite) && o->busyWrite >= 1) take();
+        else if (a == "--flush-ms" && next && ParseInt(next, &o->flushMs)) take();
         else if (a == "--volume" && next && ParseInt(next, &o->volume) && o->volume <= 255) take();
         else if (a == "--pan" && next && ParseSigned(next, &o->pan) && o->pan >= -127 && o->pan <= 127) take();
         else if (a == "--out" && next) o->wavPath = take();
@@ -951,7 +952,7 @@ int main(int argc, char** argv) {
     }
     g_host.options = &o;
     OutputSetUp({o.realtime, o.refuseOpen, o.wavPath.empty() ? nullptr : o.wavPath.c_str(), o.dsp, o.verbose,
-                 o.output, o.busyWrite});
+                 o.output, o.busyWrite, o.flushMs});
     if (o.command == "play") return Play(o);
     // isours, which and info print results only on stdout; anything else goes to stderr.
     EventStream(stderr);

@@ -483,14 +483,24 @@ void HOST_CB OutSetPan(int pan) {
 
 void HOST_CB OutFlush(int timeMs) {
     Entry entry;
-    Locked lock;
-    Enter(OpFlush);
-    DropQueue();
-    g_out.timeBaseMs = timeMs;
-    g_out.writtenBytes = g_out.playedBytes = 0;
-    g_out.lastIsPlayingZero = false;
-    RestartClock();
-    SettleVis(true);
+    {
+        Locked lock;
+        Enter(OpFlush);
+        DropQueue();
+        g_out.timeBaseMs = timeMs;
+        g_out.writtenBytes = g_out.playedBytes = 0;
+        g_out.lastIsPlayingZero = false;
+        RestartClock();
+        SettleVis(true);
+    }
+    // A device's reset stops the sound at once and then takes its time
+    // inside the output's own lock (wasapi has none): the output's other
+    // calls wait behind it, and its clock starts again only afterwards.
+    if (g_out.options.flushMs > 0) {
+        Sleep(static_cast<DWORD>(g_out.options.flushMs));
+        Locked lock;
+        RestartClock();
+    }
     Event("outmod.flush %d", timeMs);
 }
 

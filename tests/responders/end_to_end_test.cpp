@@ -85,6 +85,34 @@ TEST_F(Presentation, ErrorWhilePlayingShowsItsBoxStopsAndTheNextPlayWorks) {
     EXPECT_EQ(watcher.Count(), 1u);
 }
 
+// The engine pauses its audio device before it reports an error, and
+// closes it only after: at ErrorOccurred the device is paused (the seek's
+// own pause counts), whether the error comes while sound flows or after a
+// seek, and the device is closed once, after the report.
+TEST_F(Presentation, EngineErrorFindsTheDevicePausedAndClosesItAfter) {
+    for (const bool atSeek : {false, true}) {
+        SCOPED_TRACE(atSeek ? "error at a seek" : "error while playing");
+        MessageBoxWatcher watcher;
+        ASSERT_EQ(engine().Control(atSeek ? "reset; length 3000; error seek 0x8004004D"
+                                          : "reset; length 3000; error play:300 0x8004004D"), 0);
+        host->counts.stopCalls = 0;
+        ASSERT_EQ(Play("rtsp://example.com/live.rm"), 0);
+        ASSERT_TRUE(PumpUntil([&] { return engine().LogHas("Device.Resume"); })) << engine().Log();
+        if (atSeek) g_module.SetOutputTime(1000);
+        ASSERT_TRUE(watcher.WaitForCount(1)) << engine().Log();
+        ASSERT_TRUE(WaitForStopped());
+        const std::string log = "\n" + engine().Log();
+        const size_t error = log.find("\nErrorSink.ErrorOccurred");
+        ASSERT_NE(error, std::string::npos) << log;
+        if (atSeek) ASSERT_LT(log.find("\nDevice.Reset"), error) << log;
+        const size_t pause = log.rfind("\nDevice.Pause", error), resume = log.rfind("\nDevice.Resume", error);
+        ASSERT_NE(pause, std::string::npos) << log;
+        EXPECT_TRUE(resume == std::string::npos || resume < pause) << "the device plays on at the report:" << log;
+        EXPECT_EQ(log.rfind("\nDevice.Close", error), std::string::npos) << log;
+        EXPECT_NE(log.find("\nDevice.Close 1", error), std::string::npos) << log;
+    }
+}
+
 TEST_F(Presentation, VideoOpensItsWindowBesideTheHostAndLeavesNothingBehind) {
     ASSERT_EQ(engine().Control("video on; playto left; length 1500; pace realtime"), 0);
     ASSERT_EQ(Play("rtsp://example.com/clip.rm"), 0);
