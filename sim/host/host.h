@@ -71,8 +71,10 @@ OutputTotals OutputGetTotals();
 // them answerAfterMs after they appeared: IDOK-like when answerOk, else
 // IDCANCEL-like) and the status and video windows owned by the host window.
 // With stopOnBox, each new box also posts the host's Stop command to the
-// host window, as a user who presses Stop while the box is up.
-void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs, bool stopOnBox);
+// host window, as a user who presses Stop while the box is up.  With
+// remoteStopOnVideo, each new video window makes a thread of its own send
+// the host window the Stop command, as a remote control does.
+void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs, bool stopOnBox, bool remoteStopOnVideo);
 void WatchStop();
 // Number of message boxes seen and answered so far.
 int WatchBoxesAnswered();

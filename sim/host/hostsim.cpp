@@ -42,7 +42,8 @@ struct Options {
     std::vector<int> nexts;
     int stopAt = -1, timeoutMs = 60000, dsp = 0, refuseOpen = 0, repeat = 1, answerAfterMs = 0;
     int output = OutputDs, busyWrite = 0, flushMs = 0, volume = 255, pan = 0;
-    bool realtime = false, verbose = false, answerOk = true, noEngineKey = false, stopOnBox = false;
+    bool realtime = false, verbose = false, answerOk = true, noEngineKey = false, stopOnBox = false,
+         remoteStopOnVideo = false;
     bool hex = false, playing = false, engineDirGiven = false;
     // Kinder than the player, each letting a fault through (see Parse).
     bool kinderStop = false, kinderSettle = false;
@@ -112,7 +113,7 @@ void Usage() {
           "       hostsim which NAME...\n"
           "       hostsim play ENTRY... [--output ds|wave|disk|wasapi] [--seek AT_MS:TO_MS]... [--pause AT_MS:FOR_MS]...\n"
           "            [--stop-at MS] [--next-at MS]... [--out FILE.wav] [--realtime] [--busy-write N]\n"
-          "            [--answer ok|cancel] [--answer-after MS] [--stop-on-box] [--dsp invert|stretch] [--verbose]\n"
+          "            [--answer ok|cancel] [--answer-after MS] [--stop-on-box] [--remote-stop-on-video] [--dsp invert|stretch] [--verbose]\n"
           "            [--volume V] [--pan P] [--refuse-open | --refuse-open-once] [--engine SCRIPT]\n"
           "            [--engine-dir DIR | --no-engine-key] [--plugin DLL] [--timeout MS] [--repeat N]\n"
           "            [--flush-ms MS] [--kinder-stop] [--kinder-settle]\n"
@@ -185,6 +186,7 @@ bool Parse(int argc, char** argv, Options* o) {
         else if (a == "--answer" && next && (!strcmp(next, "ok") || !strcmp(next, "cancel"))) o->answerOk = !strcmp(take(), "ok");
         else if (a == "--answer-after" && next && ParseInt(next, &o->answerAfterMs)) take();
         else if (a == "--stop-on-box") o->stopOnBox = true;
+        else if (a == "--remote-stop-on-video") o->remoteStopOnVideo = true;
         else if (a == "--dsp" && next && !strcmp(next, "invert")) { take(); o->dsp = 1; }
         else if (a == "--dsp" && next && !strcmp(next, "stretch")) { take(); o->dsp = 2; }
         else if (a == "--refuse-open") o->refuseOpen = 1;
@@ -782,7 +784,7 @@ int Play(const Options& o) {
         Event("host %ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
         Event("types %s", Quoted(FileTypes(g_host.module->FileExtensions).c_str()).c_str());
     }
-    WatchStart(g_host.window, o.answerOk, static_cast<DWORD>(o.answerAfterMs), o.stopOnBox);
+    WatchStart(g_host.window, o.answerOk, static_cast<DWORD>(o.answerAfterMs), o.stopOnBox, o.remoteStopOnVideo);
     UINT_PTR limit = static_cast<UINT_PTR>(o.timeoutMs) * g_host.list.size() + kHangGraceMs;
     HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<void*>(limit), 0, nullptr);
     if (watchdog) CloseHandle(watchdog);

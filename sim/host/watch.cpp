@@ -32,6 +32,7 @@ struct Watch {
     bool answerOk;
     DWORD answerAfterMs;
     bool stopOnBox;  // the user presses Stop in the host while a box is up
+    bool remoteStopOnVideo;  // a remote control sends Stop as a video window appears
     std::map<HWND, Pending> pending;
     HANDLE thread;
     std::atomic<int> stop, answered, boxOpen;
@@ -137,7 +138,19 @@ void ReportStatus(HWND window, const Tracked* before, const Tracked& now) {
         Event("status hide");
 }
 
+// A remote-control plug-in's thread: it sends the host window the Stop
+// command and waits for the answer, as such plug-ins do.  A thread of its
+// own, so that the watch goes on answering boxes meanwhile.
+DWORD WINAPI RemoteStop(void*) {
+    SendMessageA(g_watch.host, WM_COMMAND, kStopCommand, 0);
+    return 0;
+}
+
 void ReportVideo(HWND window, const Tracked* before, const Tracked& now) {
+    if (!before && g_watch.remoteStopOnVideo) {
+        Event("remote stop sent");
+        if (HANDLE thread = CreateThread(nullptr, 0, RemoteStop, nullptr, 0, nullptr)) CloseHandle(thread);
+    }
     if (!before) {
         Event("video show %s %ld %ld %ld %ld %d", Quoted(now.caption.c_str()).c_str(), now.rect.left, now.rect.top,
               now.rect.right - now.rect.left, now.rect.bottom - now.rect.top, now.visible ? 1 : 0);
@@ -209,9 +222,10 @@ DWORD WINAPI WatchThread(void*) {
 
 }  // namespace
 
-void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs, bool stopOnBox) {
+void WatchStart(HWND hostWindow, bool answerOk, DWORD answerAfterMs, bool stopOnBox, bool remoteStopOnVideo) {
     g_watch.host = hostWindow;
     g_watch.stopOnBox = stopOnBox;
+    g_watch.remoteStopOnVideo = remoteStopOnVideo;
     g_watch.answerOk = answerOk;
     g_watch.answerAfterMs = answerAfterMs;
     g_watch.thread = CreateThread(nullptr, 0, WatchThread, nullptr, 0, nullptr);
