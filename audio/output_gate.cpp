@@ -87,7 +87,8 @@ bool OpenOutputModule(core::Playback& playback) noexcept {
         gate.outputOpen = true;
         RestartCounts(gate, 0);
         outMod->SetVolume(winamp::kApplyCurrentVolume);
-        if (gate.paused && outMod->Pause) outMod->Pause(1);
+        gate.outputPaused = false;
+        output.TellPause();
         const PcmFormat pcm{static_cast<std::uint16_t>(channels), static_cast<std::uint16_t>(bits),
                             static_cast<std::uint32_t>(rate)};
         const InfoFigures info = SetInfoFigures(pcm, playback.StreamKbps());
@@ -104,12 +105,9 @@ bool OpenOutputModule(core::Playback& playback) noexcept {
 }
 
 void PauseOutput(core::Playback& playback, bool pause) noexcept {
+    playback.Gate().paused = pause;
+    // The access tells the output; behind a busy gate, the next one does.
     OutputAccess output(playback);
-    if (!output.open()) return;
-    core::OutputGate& gate = playback.Gate();
-    gate.paused = pause;
-    if (!gate.outputOpen) return;
-    if (winamp::Out_Module* outMod = playback.Output(); outMod->Pause) outMod->Pause(pause ? 1 : 0);
 }
 
 bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
@@ -129,6 +127,7 @@ bool CloseOutputModule(core::Playback& playback, DWORD waitMs) noexcept {
     }
     RestartCounts(gate, 0);
     gate.pendingFlushMs.store(core::OutputGate::kNoFlush);
+    gate.outputPaused = false;
     if (gate.outputOpen) {
         if (playback.Output()) playback.Output()->Close();
         if (g_module.SAVSADeInit) g_module.SAVSADeInit();
@@ -141,7 +140,17 @@ OutputAccess::OutputAccess(core::Playback& playback) noexcept : playback_(playba
     if (playback_.Closed()) return;
     locked_ = gate_.lock.try_lock_for(std::chrono::milliseconds(kAccessWaitMs));
     if (!locked_) core::Trace("the output gate is held by a call that has not returned");
-    if (open()) MakePendingFlush();
+    if (!open()) return;
+    MakePendingFlush();
+    TellPause();
+}
+
+void OutputAccess::TellPause() noexcept {
+    const bool paused = gate_.paused.load();
+    if (!gate_.outputOpen || gate_.outputPaused == paused) return;
+    gate_.outputPaused = paused;
+    // An output without Pause (the host's decode path's) is left alone.
+    if (winamp::Out_Module* outMod = playback_.Output(); outMod->Pause) outMod->Pause(paused ? 1 : 0);
 }
 
 OutputAccess::~OutputAccess() {

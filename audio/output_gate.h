@@ -37,8 +37,8 @@ bool OpenOutputModule(core::Playback& playback) noexcept;
 // The host's Pause and UnPause, on the host's thread: to the output once it
 // is open, and kept for its Open until then (a failing output may hold its
 // own lock inside Open while its box, owned by the host's window, waits for
-// the host's thread).  An output without Pause (the host's decode path's)
-// is left alone.
+// the host's thread).  Behind a busy gate the next access tells the output.
+// An output without Pause (the host's decode path's) is left alone.
 void PauseOutput(core::Playback& playback, bool pause) noexcept;
 
 // Stop's step after closing the playback: closes the host's output if the
@@ -78,6 +78,9 @@ public:
     void Write(const char* data, int length) noexcept;
     // Writes what was kept; true once nothing is left.
     bool WritePending() noexcept;
+
+    // Tells the output the host's pause, unless it has been told.
+    void TellPause() noexcept;
 
 private:
     void MakePendingFlush() noexcept;

@@ -79,7 +79,7 @@
 // the device's own flags (audio/), and the message-only window with its
 // thread (ui/), read by any thread.
 // Plain fields, each touched by one thread only: the playback's thread
-// handle and id, the pause mark and the status caption; the spare thread,
+// handle and id and the status caption; the spare thread,
 // the playbacks being ended and Quit's mark (plugin/).  All the host's
 // thread's.
 #pragma once
@@ -171,9 +171,13 @@ struct OutputGate {
     // Flush); the bytes the engine gave and the output was given since then.
     int rate = 0, channels = 0, bits = 0;
     std::atomic<bool> outputOpen{false};
-    // The host's pause: applied at the output's Open when it came before
-    // (the output's lock may be held inside that Open meanwhile).
-    bool paused = false;
+    // The host's pause, the one mark of it: written by the host's thread
+    // without the lock, and made the output's by whoever holds the gate
+    // next (at the output's Open when it came before: the output's lock may
+    // be held inside that Open meanwhile).  outputPaused: what the output
+    // was last told.
+    std::atomic<bool> paused{false};
+    bool outputPaused = false;
     int flushedToMs = 0;
     // The engine's own flushes (the device's Reset, OnPreSeek), counted
     // whether or not the output was open: a seek the engine flushed for
@@ -350,7 +354,6 @@ public:
     // ---- the host's thread only ------------------------------------------
     UniqueHandle thread;
     DWORD threadId = 0;
-    bool paused = false;
     HWND caption = nullptr;  // the status caption, made and destroyed by ui/
 
 private:

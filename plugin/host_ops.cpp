@@ -171,25 +171,26 @@ int Play(const char* path) noexcept {
     return 1;
 }
 
+// The playback's gate keeps the one mark of the host's pause.
 void Pause() noexcept {
     const PlaybackRef playback = CurrentPlayback();
-    if (!playback || playback->paused || !HasPlayer()) return;
-    playback->paused = true;
+    if (!playback || playback->Gate().paused || !HasPlayer()) return;
+    playback->Gate().paused = true;
     engine::CurrentLink()->PausePlayer();
     audio::PauseOutput(*playback, true);
 }
 
 void UnPause() noexcept {
     const PlaybackRef playback = CurrentPlayback();
-    if (!playback || !playback->paused || !HasPlayer()) return;
-    playback->paused = false;
+    if (!playback || !playback->Gate().paused || !HasPlayer()) return;
+    playback->Gate().paused = false;
     engine::CurrentLink()->ResumePlayer();
     audio::PauseOutput(*playback, false);
 }
 
 int IsPaused() noexcept {
     const PlaybackRef playback = CurrentPlayback();
-    return playback && playback->paused ? 1 : 0;
+    return playback && playback->Gate().paused ? 1 : 0;
 }
 
 // Only the playback Stop takes from the slot is touched: a Play that runs

@@ -543,31 +543,39 @@ TEST_F(AudioDeviceTest, WriteWithoutRoomIsRefusedAtOnceAndComesAgain) {
 // An output call of another thread that takes over a second (a slow device
 // reset, a disk writer on a slow share) makes the gate busy, not closed:
 // the block waits in the engine instead of being dropped as written, the
-// end's drain looks again, and a seek's Flush is made by the next holder.
+// end's drain looks again, and a seek's Flush and the host's Pause are
+// made by the next holder.
 TEST_F(AudioDeviceTest, BusyGateHoldsBlocksBackAndKeepsTheFlushForLater) {
     ASSERT_EQ(OpenStereo(), 0);
     ASSERT_EQ(Write(Pattern(400)), 0);
     ASSERT_EQ(counts.outWrite, 1);
     std::timed_mutex& gate = Current().Gate().lock;
     {
-        // Each busy access waits a second for the gate: three of them fit.
+        // Each busy access waits a second for the gate: four of them fit.
         std::atomic<bool> held{false};
         testsupport::EngineThreadCall holder([&] {
             std::lock_guard<std::timed_mutex> hung(gate);
             held = true;
-            Sleep(5000);
+            Sleep(6000);
         });
         ASSERT_TRUE(testsupport::PumpUntil([&] { return held.load(); }, 2000));
         EXPECT_EQ(Write(Pattern(400)), rma::kWouldBlock) << "a block dropped behind a busy gate";
         EXPECT_EQ(audio::ProbePlayout(Current()), audio::Playout::Playing);
         audio::FlushOutput(Current(), 2500);
+        audio::PauseOutput(Current(), true);
         EXPECT_EQ(counts.outFlush, 0);
+        EXPECT_EQ(counts.outPause, 0);
         ASSERT_TRUE(holder.Finish());
     }
     EXPECT_EQ(counts.outWrite, 1);
-    EXPECT_EQ(Write(Pattern(400)), 0);
-    EXPECT_EQ(counts.lastFlush, 2500) << "the Flush left for later comes first";
+    EXPECT_EQ(audio::ProbePlayout(Current()), audio::Playout::Paused);
+    EXPECT_EQ(counts.lastFlush, 2500) << "the Flush left for later is made by the next access";
     EXPECT_EQ(counts.outFlush, 1);
+    EXPECT_EQ(counts.lastPause, 1) << "the host's Pause is told by the next access";
+    audio::PauseOutput(Current(), false);
+    EXPECT_EQ(counts.lastPause, 0);
+    EXPECT_EQ(counts.outPause, 2);
+    EXPECT_EQ(Write(Pattern(400)), 0);
     EXPECT_EQ(counts.outWrite, 2);
     EXPECT_EQ(device->Close(TRUE), 0);
 }
