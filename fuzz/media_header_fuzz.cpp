@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t titleLength = strnlen(title.data(), title.size());
     Check(titleLength < title.size());
     Check(titleLength > 0);  // a header title replaces the default only when it is not empty
+    Check(lengthMs >= 0 || lengthMs == mediainfo::kDefaultLengthMs);  // the host shows no negative length
 
     // Each answer alone matches the answer given with both.
     std::vector<char> titleOnly(mediainfo::kTitleCapacity);

@@ -30,7 +30,8 @@ void CopyDefaultTitle(const char* name, char* title) noexcept;
 
 // Reads the header answers from `source` over the defaults already in
 // `title` and `lengthMs`; a null pointer means that answer is not wanted and
-// no byte is read for it.  Answers the header lacks are left alone.
+// no byte is read for it.  Answers the header lacks are left alone, and so
+// is a duration past the largest int, which the host would show negative.
 void ReadHeader(ByteSource& source, char* title, int* lengthMs) noexcept;
 
 // The stream's average bit rate, in bits per second, from a RealMedia
