@@ -1,10 +1,13 @@
 // libFuzzer target over the header parser: the input is the whole file.
+// Up to its first zero byte it is also a file name, for the default title.
 // Built without the fuzzer runtime it is a replay program over files.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "core/ansi_text.h"
 #include "mediainfo/media_header.h"
 
 namespace {
@@ -27,6 +30,42 @@ private:
 
 void Check(bool holds) {
     if (!holds) __builtin_trap();
+}
+
+// Shift-JIS, where a character's second byte may be '\'.
+bool ShiftJisLead(unsigned char b) noexcept { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+constexpr core::LeadByteRule kRules[] = {core::NoLeadBytes, ShiftJisLead};
+
+// The characters' starts in `text` under `rule`, and its length last.
+std::vector<std::size_t> CharacterStarts(const std::string& text, core::LeadByteRule rule) {
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < text.size(); at += rule(static_cast<unsigned char>(text[at])) ? 2 : 1)
+        starts.push_back(at);
+    starts.push_back(text.size());
+    return starts;
+}
+
+// The title is the name after its last backslash character, whole or cut
+// at a character's start within a byte of the buffer's end.
+void CheckDefaultTitle(const std::string& name) {
+    for (core::LeadByteRule rule : kRules) {
+        const std::vector<std::size_t> starts = CharacterStarts(name, rule);
+        std::size_t base = 0;
+        for (std::size_t at : starts) {
+            if (at < name.size() && name[at] == '\\') base = at + 1;
+        }
+        std::vector<char> title(mediainfo::kTitleCapacity);
+        mediainfo::CopyDefaultTitle(name.c_str(), title.data(), rule);
+        const std::size_t length = strnlen(title.data(), title.size());
+        Check(length < title.size());
+        Check(name.compare(base, length, title.data(), length) == 0);
+        if (base + length == name.size()) continue;
+        Check(length + 1 >= title.size() - 1);
+        bool atStart = false;
+        for (std::size_t at : starts) atStart |= at == base + length;
+        Check(atStart);
+    }
 }
 
 }  // namespace
@@ -60,5 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemorySource fourth(data, size);
     const std::uint32_t bitRate = mediainfo::ReadAverageBitRate(fourth);
     Check(bitRate == 0 || (size >= 4 && std::memcmp(data, ".RMF", 4) == 0));
+
+    const char* bytes = reinterpret_cast<const char*>(data);
+    const std::string text(bytes, size ? strnlen(bytes, size) : 0);  // an empty input may have no address
+    CheckDefaultTitle(text);
     return 0;
 }

@@ -149,11 +149,10 @@ void ReadRealAudioHeader(ByteSource& source, char* title) noexcept {
 
 }  // namespace
 
-void CopyDefaultTitle(const char* name, char* title) noexcept {
-    const char* base = std::strrchr(name, '\\');
+void CopyDefaultTitle(const char* name, char* title, core::LeadByteRule isLead) noexcept {
+    const char* base = core::FindLastCharacter(name, '\\', isLead);
     base = base ? base + 1 : name;
-    std::size_t length = std::strlen(base);
-    if (length > kTitleCapacity - 1) length = kTitleCapacity - 1;
+    const std::size_t length = core::CharacterPrefixLength(base, kTitleCapacity - 1, isLead);
     std::memcpy(title, base, length);
     title[length] = '\0';
 }
