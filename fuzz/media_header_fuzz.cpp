@@ -1,13 +1,16 @@
 // libFuzzer target over the header parser: the input is the whole file.
-// Up to its first zero byte it is also a file name, for the default title.
-// Built without the fuzzer runtime it is a replay program over files.
+// Up to its first zero byte it is also a file name, for the default title,
+// and the engine's text, for the error message.  Built without the fuzzer
+// runtime it is a replay program over files.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/ansi_text.h"
+#include "engine/result_codes.h"
 #include "mediainfo/media_header.h"
 
 namespace {
@@ -68,6 +71,28 @@ void CheckDefaultTitle(const std::string& name) {
     }
 }
 
+// The message is the code's text, a line break and the user string, cut to
+// the buffer; under Shift-JIS a cut user string ends on a whole character.
+void CheckErrorMessage(const std::string& user) {
+    struct Box {
+        char message[engine::kErrorMessageCapacity];
+    };
+    const std::string head = user.empty() ? "Server timeout" : "Server timeout\r\n";
+    const std::string full = head + user;
+    for (core::LeadByteRule rule : kRules) {
+        auto box = std::make_unique<Box>();  // on the heap, so that a byte past it is seen
+        engine::FormatErrorMessage(0x8004004C, user.c_str(), box->message, rule);
+        const std::size_t shown = strnlen(box->message, sizeof box->message);
+        Check(shown < sizeof box->message);
+        Check(full.compare(0, shown, box->message) == 0);
+        Check(shown == full.size() || shown + 1 >= sizeof box->message - 1);
+        if (shown == full.size()) continue;
+        bool atStart = false;
+        for (std::size_t at : CharacterStarts(user, rule)) atStart |= head.size() + at == shown;
+        Check(atStart);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -103,5 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char* bytes = reinterpret_cast<const char*>(data);
     const std::string text(bytes, size ? strnlen(bytes, size) : 0);  // an empty input may have no address
     CheckDefaultTitle(text);
+    CheckErrorMessage(text);
     return 0;
 }
