@@ -3,6 +3,7 @@
 #include <new>
 
 #include "core/playback.h"
+#include "core/system_code_page.h"
 #include "core/trace.h"
 #include "engine/result_codes.h"
 
@@ -11,7 +12,7 @@ namespace engine {
 HRESULT ErrorSink::ErrorOccurred(rma::UINT8, rma::ULONG32 code, rma::ULONG32, const char* userString,
                                  const char*) noexcept {
     char message[kErrorMessageCapacity];
-    FormatErrorMessage(code, userString, message);
+    FormatErrorMessage(code, userString, message, core::SystemLeadByte);
     const core::PlaybackRef playback = core::CurrentPlayback();
     // Failed at once, so that the end the engine reports next is not taken
     // for the end of the file; the box comes from the playback thread.

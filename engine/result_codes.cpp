@@ -146,10 +146,11 @@ static_assert(SortedAndShort(), "codes ascending, texts fit the text buffer");
 
 constexpr char kUnknown[] = "Unknown error";
 
-// Copies as much of text as fits before end - 1; returns the new write position.
-char* CopyCut(char* out, char* end, const char* text) noexcept {
-    std::size_t room = static_cast<std::size_t>(end - out) - 1;
-    std::size_t length = std::min(std::strlen(text), room);
+// Copies as many whole characters of text as fit before end - 1, so that no
+// lone lead byte is left before the terminator; returns the new write position.
+char* CopyCut(char* out, char* end, const char* text, core::LeadByteRule isLead) noexcept {
+    const std::size_t room = static_cast<std::size_t>(end - out) - 1;
+    const std::size_t length = core::CharacterPrefixLength(text, room, isLead);
     std::memcpy(out, text, length);
     out[length] = '\0';
     return out + length;
@@ -168,14 +169,14 @@ const char* ResultCodeText(std::uint32_t code, char* buffer) noexcept {
 
 std::size_t ResultCodeCount() noexcept { return std::size(kTexts); }
 
-void FormatErrorMessage(std::uint32_t code, const char* userString,
-                        char (&message)[kErrorMessageCapacity]) noexcept {
+void FormatErrorMessage(std::uint32_t code, const char* userString, char (&message)[kErrorMessageCapacity],
+                        core::LeadByteRule isLead) noexcept {
     char text[256];
     char* end = message + kErrorMessageCapacity;
-    char* out = CopyCut(message, end, ResultCodeText(code, text));
+    char* out = CopyCut(message, end, ResultCodeText(code, text), isLead);
     if (userString && userString[0] != '\0') {
-        out = CopyCut(out, end, "\r\n");
-        CopyCut(out, end, userString);
+        out = CopyCut(out, end, "\r\n", isLead);
+        CopyCut(out, end, userString, isLead);
     }
 }
 

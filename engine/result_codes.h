@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/ansi_text.h"
+
 namespace engine {
 
 // Room ResultCodeText needs: the longest text (55 characters) and a terminator.
@@ -21,8 +23,9 @@ std::size_t ResultCodeCount() noexcept;
 
 // The error box's text: the code's text, then "\r\n" and the user string when
 // one is given and not empty.  A user string too long for the buffer is cut
-// so that the message always ends with a terminator inside it.
-void FormatErrorMessage(std::uint32_t code, const char* userString,
-                        char (&message)[kErrorMessageCapacity]) noexcept;
+// so that the message always ends with a terminator inside it, and, by the
+// lead-byte rule of its code page, between two characters.
+void FormatErrorMessage(std::uint32_t code, const char* userString, char (&message)[kErrorMessageCapacity],
+                        core::LeadByteRule isLead) noexcept;
 
 }  // namespace engine

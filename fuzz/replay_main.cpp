@@ -88,7 +88,7 @@ void CheckExpected(const std::string& dir) {
         fields >> lengthMs >> titleHex;
         Bytes bytes = ReadBytes(dir + "/" + name);
         std::vector<char> title(mediainfo::kTitleCapacity);
-        mediainfo::CopyDefaultTitle(name.c_str(), title.data());
+        mediainfo::CopyDefaultTitle(name.c_str(), title.data(), core::NoLeadBytes);
         int gotLength = mediainfo::kDefaultLengthMs;
         MemorySource source(bytes);
         mediainfo::ReadHeader(source, title.data(), &gotLength);
@@ -113,7 +113,7 @@ int Print(int count, char** files) {
         std::size_t slash = name.rfind('/');
         std::vector<char> title(mediainfo::kTitleCapacity);
         mediainfo::CopyDefaultTitle(slash == std::string::npos ? name.c_str() : name.c_str() + slash + 1,
-                                    title.data());
+                                    title.data(), core::NoLeadBytes);
         int lengthMs = mediainfo::kDefaultLengthMs;
         MemorySource source(bytes);
         mediainfo::ReadHeader(source, title.data(), &lengthMs);

@@ -24,6 +24,7 @@ constexpr std::uint32_t kAverageBitRateOffset = 32;
 constexpr std::uint32_t kDurationOffset = 48;
 constexpr std::uint32_t kDataOffsetOffset = 60;
 constexpr std::uint32_t kShortHeaderSize = 16;
+constexpr std::uint32_t kLargestLengthMs = 0x7FFFFFFF;
 
 // Content-description chunk: tag, size (4), version (2), title length (2),
 // title.  Its strings carry no terminator in the file.
@@ -84,7 +85,9 @@ void ReadRealMediaHeader(ByteSource& source, const unsigned char* head, int head
                          int* lengthMs) noexcept {
     const std::uint32_t shift = PropertiesShift(head, headRead);
     std::uint32_t number;
-    if (lengthMs && ReadNumber(source, kDurationOffset - shift, &number))
+    // A duration past the largest int would show as a negative length: like
+    // a header without one, it leaves the length unknown.
+    if (lengthMs && ReadNumber(source, kDurationOffset - shift, &number) && number <= kLargestLengthMs)
         *lengthMs = static_cast<int>(number);
     if (!title) return;
 
@@ -146,11 +149,10 @@ void ReadRealAudioHeader(ByteSource& source, char* title) noexcept {
 
 }  // namespace
 
-void CopyDefaultTitle(const char* name, char* title) noexcept {
-    const char* base = std::strrchr(name, '\\');
+void CopyDefaultTitle(const char* name, char* title, core::LeadByteRule isLead) noexcept {
+    const char* base = core::FindLastCharacter(name, '\\', isLead);
     base = base ? base + 1 : name;
-    std::size_t length = std::strlen(base);
-    if (length > kTitleCapacity - 1) length = kTitleCapacity - 1;
+    const std::size_t length = core::CharacterPrefixLength(base, kTitleCapacity - 1, isLead);
     std::memcpy(title, base, length);
     title[length] = '\0';
 }

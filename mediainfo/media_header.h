@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "core/ansi_text.h"
+
 namespace mediainfo {
 
 constexpr int kTitleCapacity = 2048;    // the host's title buffer, terminator included
@@ -25,12 +27,15 @@ protected:
 void ReverseBytes(unsigned char* buffer, int count) noexcept;
 
 // The default title: the name after its last backslash, cut to fit the
-// title buffer.
-void CopyDefaultTitle(const char* name, char* title) noexcept;
+// title buffer.  The name is walked by character, by the lead-byte rule of
+// its code page, so that no second byte is taken for a backslash and the
+// cut splits no character.
+void CopyDefaultTitle(const char* name, char* title, core::LeadByteRule isLead) noexcept;
 
 // Reads the header answers from `source` over the defaults already in
 // `title` and `lengthMs`; a null pointer means that answer is not wanted and
-// no byte is read for it.  Answers the header lacks are left alone.
+// no byte is read for it.  Answers the header lacks are left alone, and so
+// is a duration past the largest int, which the host would show negative.
 void ReadHeader(ByteSource& source, char* title, int* lengthMs) noexcept;
 
 // The stream's average bit rate, in bits per second, from a RealMedia

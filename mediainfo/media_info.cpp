@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "core/playback.h"
+#include "core/system_code_page.h"
 #include "core/unique_any.h"
 #include "mediainfo/media_header.h"
 
@@ -45,7 +46,7 @@ void ReadMediaInfo(const char* file, char* title, int* lengthMs) noexcept {
         engineLengthMs = playing ? playing->LengthMs() : 0;
         name = playing ? playing->Path() : "";
     }
-    if (title) CopyDefaultTitle(name, title);
+    if (title) CopyDefaultTitle(name, title, core::SystemLeadByte);
     if (lengthMs) *lengthMs = kDefaultLengthMs;
 
     if (*name) {

@@ -18,6 +18,8 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 
 bool HasSuffix(const char* name, const char* suffix) noexcept {
     if (!name) return false;
+    // A byte search is safe here: in the double-byte code pages (932, 936,
+    // 949, 950) a second byte is 0x40 or above, never '.' or '/'.
     const char* dot = std::strrchr(name, '.');
     return dot && EqualsIgnoringCase(dot, suffix);
 }

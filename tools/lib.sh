@@ -13,7 +13,8 @@ BUILD=${BUILD:-$ROOT/build}
 export WINEDEBUG=-all
 
 # ffmpeg reads RealAudio titles independently of the plug-in (tools/crosscheck-media).
-PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake ninja-build googletest nsis
+# libgtest-dev: GoogleTest built natively, for the pure logic's tests (tools/native-tests).
+PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake ninja-build googletest libgtest-dev nsis
           wine wine64 wine32:i386 xvfb xauth clang-14 libclang-rt-14-dev python3 ffmpeg)
 
 ensure_packages() {

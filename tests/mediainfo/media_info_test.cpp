@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -145,6 +146,15 @@ TEST(DefaultTitle, NameAfterTheLastBackslashOrTheWholeName) {
     Answer cut = Read(longName.c_str());
     EXPECT_EQ(cut.title, std::string(kTitleBytes - 1, 'n'));
     EXPECT_TRUE(cut.guardIntact);
+
+    // The cut keeps whole characters of the system's code page: in the
+    // Korean run (949) 가, 0xB0 0xA1, is one and is not cut in two.
+    char codePage[8] = {};
+    if (GetEnvironmentVariableA("EXPECT_ANSI_CODE_PAGE", codePage, sizeof codePage)) {
+        EXPECT_EQ(GetACP(), std::strtoul(codePage, nullptr, 10));
+    }
+    Answer korean = Read((std::string(kTitleBytes - 2, 'n') + "\xB0\xA1").c_str());
+    EXPECT_EQ(korean.title.size(), IsDBCSLeadByte(0xB0) ? kTitleBytes - 2u : kTitleBytes - 1u);
 }
 
 TEST(PlayingEntry, NullOrEmptyNameTakesPlaybacksLengthAndTheHeadersTitle) {

@@ -9,6 +9,9 @@
 
 namespace {
 
+// Shift-JIS, code page 932.
+bool ShiftJisLead(unsigned char b) noexcept { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
 struct Expected {
     std::uint32_t code;
     const char* text;
@@ -91,17 +94,17 @@ TEST(ResultCodes, CodesOutsideTheTableAreUnknown) {
 
 TEST(ErrorMessage, UserStringFollowsOnItsOwnLineAndIsCutToFit) {
     char message[engine::kErrorMessageCapacity];
-    engine::FormatErrorMessage(0x80040089, nullptr, message);
+    engine::FormatErrorMessage(0x80040089, nullptr, message, core::NoLeadBytes);
     EXPECT_STREQ(message, "File not found");
-    engine::FormatErrorMessage(0x80040089, "", message);
+    engine::FormatErrorMessage(0x80040089, "", message, core::NoLeadBytes);
     EXPECT_STREQ(message, "File not found");
-    engine::FormatErrorMessage(0x80040089, "C:\\music\\a.rm", message);
+    engine::FormatErrorMessage(0x80040089, "C:\\music\\a.rm", message, core::NoLeadBytes);
     EXPECT_STREQ(message, "File not found\r\nC:\\music\\a.rm");
 
     // The longest text and a 454-character user string fill the buffer exactly.
     const char* longest = "The server is too higher version that it can't support.";
     std::string fits(454, 'u');
-    engine::FormatErrorMessage(0x800400C1, fits.c_str(), message);
+    engine::FormatErrorMessage(0x800400C1, fits.c_str(), message, core::NoLeadBytes);
     EXPECT_EQ(std::string(message), std::string(longest) + "\r\n" + fits);
 
     struct {
@@ -110,11 +113,29 @@ TEST(ErrorMessage, UserStringFollowsOnItsOwnLineAndIsCutToFit) {
     } guarded;
     std::memset(guarded.guard, 0x7F, sizeof(guarded.guard));
     std::string tooLong(2000, 'x');
-    engine::FormatErrorMessage(0x8004004D, tooLong.c_str(), guarded.message);
+    engine::FormatErrorMessage(0x8004004D, tooLong.c_str(), guarded.message, core::NoLeadBytes);
     std::string shown = guarded.message;
     EXPECT_EQ(shown.size(), engine::kErrorMessageCapacity - 1);
     EXPECT_EQ(shown.substr(0, 38), "Connection to server is disconnected\r\n");
     for (char c : guarded.guard) EXPECT_EQ(c, 0x7F);
+
+    // The cut falls between characters of the user string's code page: 表
+    // (0x95 0x5C in Shift-JIS) across the last byte is left out, not halved.
+    // 473 bytes of user string fit behind this code's text.
+    const std::string head = "Connection to server is disconnected\r\n";
+    struct {
+        size_t before;
+        core::LeadByteRule rule;
+        size_t shownUser;
+    } cuts[] = {
+        {472, ShiftJisLead, 472}, {471, ShiftJisLead, 473}, {472, core::NoLeadBytes, 473},
+    };
+    for (const auto& cut : cuts) {
+        const std::string user = std::string(cut.before, 'x') + "\x95\x5C" + "tail";
+        engine::FormatErrorMessage(0x8004004D, user.c_str(), guarded.message, cut.rule);
+        EXPECT_EQ(std::string(guarded.message), head + user.substr(0, cut.shownUser)) << cut.before;
+        for (char c : guarded.guard) EXPECT_EQ(c, 0x7F);
+    }
 }
 
 }  // namespace
