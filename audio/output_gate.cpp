@@ -24,6 +24,14 @@ void RestartCounts(core::OutputGate& gate, int timeMs) {
     gate.pendingAt = 0;
 }
 
+// The output drops what it holds, and its time restarts at `timeMs`, or at
+// its own present time for kFlushToNow.
+void FlushTo(winamp::Out_Module* outMod, core::OutputGate& gate, int timeMs) {
+    const int to = timeMs == core::OutputGate::kFlushToNow ? outMod->GetOutputTime() : timeMs;
+    outMod->Flush(to);
+    RestartCounts(gate, to);
+}
+
 // Bytes the output took, up to the first Write it refused.
 int WritePieces(winamp::Out_Module* outMod, const char* data, int length) {
     int taken = 0;
@@ -164,11 +172,7 @@ OutputAccess::Access OutputAccess::access() const noexcept {
 
 void OutputAccess::MakePendingFlush() noexcept {
     const int timeMs = gate_.pendingFlushMs.exchange(core::OutputGate::kNoFlush);
-    if (timeMs == core::OutputGate::kNoFlush || !gate_.outputOpen) return;
-    winamp::Out_Module* outMod = playback_.Output();
-    const int to = timeMs == core::OutputGate::kFlushToNow ? outMod->GetOutputTime() : timeMs;
-    outMod->Flush(to);
-    RestartCounts(gate_, to);
+    if (timeMs != core::OutputGate::kNoFlush && gate_.outputOpen) FlushTo(playback_.Output(), gate_, timeMs);
 }
 
 namespace {
@@ -215,20 +219,12 @@ bool OutputAccess::WritePending() noexcept {
 void FlushOutput(core::Playback& playback, int timeMs) noexcept {
     OutputAccess output(playback);
     if (output.access() == OutputAccess::Access::Busy) return LeaveFlush(playback, timeMs);
-    if (!output.open() || !output.outputOpen()) return;
-    playback.Output()->Flush(timeMs);
-    RestartCounts(playback.Gate(), timeMs);
+    if (output.open() && output.outputOpen()) FlushTo(playback.Output(), playback.Gate(), timeMs);
 }
 
 void DiscardBufferedOutput(core::Playback& playback) noexcept {
     // Nothing to drop before the output is open.
-    if (!playback.Gate().outputOpen.load()) return;
-    OutputAccess output(playback);
-    if (output.access() == OutputAccess::Access::Busy) return LeaveFlush(playback, core::OutputGate::kFlushToNow);
-    if (!output.open() || !output.outputOpen()) return;
-    const int now = playback.Output()->GetOutputTime();
-    playback.Output()->Flush(now);
-    RestartCounts(playback.Gate(), now);
+    if (playback.Gate().outputOpen.load()) FlushOutput(playback, core::OutputGate::kFlushToNow);
 }
 
 unsigned long OutputTimeSinceFlush(core::Playback& playback, unsigned long whenClosed) noexcept {

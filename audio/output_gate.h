@@ -90,8 +90,8 @@ private:
     bool locked_ = false;
 };
 
-// Flushes the output module to `timeMs` (a seek began); nothing once the
-// playback is closed.  The output's time then restarts at `timeMs`:
+// Flushes the output module to `timeMs` (a seek began; kFlushToNow: the
+// output's own present time); nothing once the playback is closed.  The output's time then restarts at `timeMs`:
 // OutputTimeSinceFlush counts from there.  Behind a busy gate the Flush is
 // left for the gate's next holder.
 void FlushOutput(core::Playback& playback, int timeMs) noexcept;

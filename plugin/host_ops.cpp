@@ -25,9 +25,9 @@ bool g_quitDone = false;
 
 // How long Quit waits for threads that may still be inside the engine.
 constexpr DWORD kQuitThreadWaitMs = 2000;
-// How long Play waits for threads Stop abandoned: a new URL would wait
-// behind the engine's call such a thread is in.
-constexpr DWORD kAbandonedThreadWaitMs = 5000;
+// How long Play waits for each thread still being ended, and for those Stop
+// abandoned: a new URL would wait behind the engine's call they are in.
+constexpr DWORD kEarlierThreadWaitMs = 5000;
 
 bool HasPlayer() {
     const engine::EngineLink* link = engine::CurrentLink();
@@ -94,7 +94,7 @@ void Quit() noexcept {
     // Quit may run inside a Stop's wait; a thread still inside the engine
     // (one being ended around this Quit, or one Stop abandoned) must not
     // find the engine gone: it is left loaded then.
-    const bool threadsEnded = EndingPlaybacksEnded(kQuitThreadWaitMs) && AbandonedThreadsEnded(kQuitThreadWaitMs);
+    const bool threadsEnded = EarlierPlaybacksEnded(kQuitThreadWaitMs, true) && AbandonedThreadsEnded(kQuitThreadWaitMs);
     // Nor may the engine's library go while one of its threads is still in
     // the plug-in's code.
     WaitForEngineCallsToLeave();
@@ -130,7 +130,8 @@ int Play(const char* path) noexcept {
     // still held until now; one that a Stop around this Play is ending has
     // to be through first.
     EndPlayback(TakePlayback(), false);
-    if (!EarlierPlaybacksEnded() || !AbandonedThreadsEnded(kAbandonedThreadWaitMs) || g_quitDone) {
+    if (!EarlierPlaybacksEnded(kEarlierThreadWaitMs, false) || !AbandonedThreadsEnded(kEarlierThreadWaitMs) ||
+        g_quitDone) {
         Trace("Play refused: an earlier playback's thread has not ended");
         return 1;
     }

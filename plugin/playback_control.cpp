@@ -156,12 +156,12 @@ private:
 
 }  // namespace
 
-bool EarlierPlaybacksEnded() noexcept {
+bool EarlierPlaybacksEnded(DWORD timeoutMs, bool quitting) noexcept {
     for (size_t i = 0; i < g_ending.size(); ++i) {
         const core::PlaybackRef ending = g_ending[i];
         // Waited for without taking the handle: the ending that owns it
         // closes it once this returns.
-        if (ending->thread && !WaitForThread(*ending, kThreadStopTimeoutMs, false)) return false;
+        if (ending->thread && !WaitForThread(*ending, timeoutMs, quitting)) return false;
     }
     return true;
 }
@@ -236,22 +236,6 @@ bool AbandonedThreadsEnded(DWORD timeoutMs) noexcept {
         return false;
     }
     // Waited for without the lock, on handles of our own.
-    return WaitForThreads(threads, timeoutMs);
-}
-
-bool EndingPlaybacksEnded(DWORD timeoutMs) noexcept {
-    std::vector<SharedHandle> threads;
-    try {
-        for (const core::PlaybackRef& ending : g_ending) {
-            HANDLE copy = nullptr;
-            if (ending->thread && DuplicateHandle(GetCurrentProcess(), ending->thread.get(), GetCurrentProcess(),
-                                                  &copy, SYNCHRONIZE, FALSE, 0))
-                threads.emplace_back(copy, CloseHandle);
-            ending->CloseBoxes();
-        }
-    } catch (...) {
-        return false;
-    }
     return WaitForThreads(threads, timeoutMs);
 }
 

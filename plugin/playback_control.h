@@ -35,16 +35,13 @@ void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept;
 // engine must not be unloaded under it).
 bool AbandonedThreadsEnded(DWORD timeoutMs) noexcept;
 
-// Quit's, when it runs inside the wait of a Stop (the host's shutdown from
-// a message dispatched there): whether the threads of the playbacks still
-// being ended have, their boxes answered, within `timeoutMs`.
-bool EndingPlaybacksEnded(DWORD timeoutMs) noexcept;
-
-// Play's, when it runs inside the wait of a Stop (a message another thread
-// sends): waits for the threads of the playbacks still being ended, so that
-// the player is never given a new URL before an old thread's Stop is
-// through.  False when one of them does not end in time.
-bool EarlierPlaybacksEnded() noexcept;
+// For a Play or Quit that runs inside the wait of a Stop (a message another
+// thread sends, the host's shutdown from a message dispatched there): waits
+// for the threads of the playbacks still being ended, each at most
+// `timeoutMs`, so that the player is never given a new URL, nor the engine
+// unloaded, before an old thread's Stop is through.  Quit (`quitting`)
+// answers their boxes.  False when one of them does not end in time.
+bool EarlierPlaybacksEnded(DWORD timeoutMs, bool quitting) noexcept;
 
 // Waits until no engine thread is inside the plug-in's code: the engine may
 // be closed and its library freed only then.
