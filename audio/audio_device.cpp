@@ -95,6 +95,7 @@ HRESULT AudioDevice::Open(const AudioFormat* format, IRMAAudioDeviceResponse* re
         response_ = ComPtr<IRMAAudioDeviceResponse>(response);
         playback_ = playback;
         visBytes_ = 0;
+        partialFrame_.clear();
     }
     format_ = *format;
     const PcmFormat pcm = Pcm();
@@ -188,38 +189,66 @@ bool AudioDevice::PassToHost(Playback& playback, char* block, int length) noexce
     if (!output.open() || !output.outputOpen()) return true;
     winamp::Out_Module* outMod = playback.Output();
     const PcmFormat pcm = Pcm();
-    // Room for what the DSP hook may make of the block (at most twice it),
-    // looked for before any hook sees it: a block refused now comes again.
     const bool dsp = g_module.dsp_isactive() != 0;
+    // The hooks and the DSP hook take whole frames.  The engine writes whole
+    // frames; should a block end inside one, the frame's start waits here
+    // for the next block, so that no sound after it slides out of place.
+    const int frame = BytesForSamples(pcm, 1);
+    const int carried = static_cast<int>(partialFrame_.size());
+    const int total = carried + length;
+    int bytes = frame > 1 ? total - total % frame : total;
+    // Room for what the DSP hook may make of them (at most twice them),
+    // looked for before any hook sees them: a block refused now comes again.
     // What the output refused of an earlier block goes first.
-    if (!output.WritePending() || !output.HasRoom(dsp ? 2 * length : length)) return false;
+    if (!output.WritePending() || !output.HasRoom(dsp ? 2 * bytes : bytes)) return false;
+    if (bytes == 0 && length > 0) return KeepPartialFrame(block, length);
 
-    // The hooks see the engine's sound before the DSP hook changes anything.
-    if (const char* frames = VisFrames(block, length)) {
-        char* vis = const_cast<char*>(frames);
-        g_module.SAAddPCMData(vis, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
-        g_module.VSAAddPCMData(vis, pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
-    }
-
-    const char* source = block;
-    const int engineLength = length;
-    if (dsp) {
-        // A copy only while DSP is on: the hook may return more samples than
-        // it was given, which the engine's own block has no room for.
-        int capacity = 2 * length;
-        if (char* work = DspBuffer(std::max(capacity, 1))) {
-            std::memcpy(work, block, static_cast<size_t>(length));
-            int samples = g_module.dsp_dosamples(reinterpret_cast<short*>(work), DspSampleCount(pcm, length),
-                                                 pcm.bitsPerSample, pcm.channels, static_cast<int>(pcm.samplesPerSec));
-            source = work;
-            length = std::clamp(BytesForSamples(pcm, std::max(samples, 0)), 0, capacity);
+    const char* frames = block;
+    char* work = nullptr;
+    if (dsp || bytes != length) {
+        // The device's own buffer: the DSP hook may return more samples than
+        // it was given, which the engine's block has no room for.
+        work = DspBuffer(std::max(2 * bytes, 1));
+        if (work) {
+            std::memcpy(work, partialFrame_.data(), static_cast<size_t>(carried));
+            std::memcpy(work + carried, block, static_cast<size_t>(bytes - carried));
+            partialFrame_.clear();
+            KeepPartialFrame(block + bytes - carried, length - (bytes - carried));
+            frames = work;
+        } else {
+            Trace("no memory for whole frames: the block goes as it came");
+            partialFrame_.clear();
+            bytes = length;
         }
     }
 
-    // The block is the output's now: what it does not take yet waits in the
-    // gate and goes first next time.
-    output.Write(source, length);
-    output.CountWritten(engineLength, length);
+    // The hooks see the engine's sound before the DSP hook changes anything.
+    if (const char* vis = VisFrames(frames, bytes)) {
+        g_module.SAAddPCMData(const_cast<char*>(vis), pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
+        g_module.VSAAddPCMData(const_cast<char*>(vis), pcm.channels, pcm.bitsPerSample, outMod->GetWrittenTime());
+    }
+
+    int hostBytes = bytes;
+    if (dsp && work) {
+        const int samples = g_module.dsp_dosamples(reinterpret_cast<short*>(work), DspSampleCount(pcm, bytes),
+                                                   pcm.bitsPerSample, pcm.channels, static_cast<int>(pcm.samplesPerSec));
+        hostBytes = std::clamp(BytesForSamples(pcm, std::max(samples, 0)), 0, 2 * bytes);
+    }
+
+    // The frames are the output's now: what it does not take yet waits in
+    // the gate and goes first next time.
+    output.Write(frames, hostBytes);
+    output.CountWritten(bytes, hostBytes);
+    return true;
+}
+
+bool AudioDevice::KeepPartialFrame(const char* bytes, int length) noexcept {
+    try {
+        partialFrame_.insert(partialFrame_.end(), bytes, bytes + length);
+    } catch (...) {
+        Trace("%d bytes of a frame lost: no memory", length);
+        partialFrame_.clear();
+    }
     return true;
 }
 
@@ -257,9 +286,10 @@ HRESULT AudioDevice::Reset() noexcept {
     CancelTimeCallback();
     firstWrite_ = 1;
     {
-        // The sound of the old place is not shown with the new one's.
+        // The sound of the old place is not shown, nor joined, with the new one's.
         std::lock_guard<std::mutex> lock(lock_);
         visBytes_ = 0;
+        partialFrame_.clear();
     }
     // The engine counts the device's time from here, and writes from the new
     // place next: what the output still holds of the old one goes.  The

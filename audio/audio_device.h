@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "audio/audio_format.h"
 #include "core/com_object.h"
@@ -67,6 +68,8 @@ private:
     core::PlaybackRef OpenedFor() noexcept;
     // False when the output has no room for the block now.  lock_ held.
     bool PassToHost(core::Playback& playback, char* block, int length) noexcept;
+    // Keeps the start of a frame for the next block; true.  lock_ held.
+    bool KeepPartialFrame(const char* bytes, int length) noexcept;
     char* DspBuffer(int bytes) noexcept;
     // What the visualisation hooks are given for a block: the block itself
     // when it holds at least kVisFrames frames, else the latest kVisFrames
@@ -81,13 +84,15 @@ private:
     // the device; the system thread (the host's) runs the time callback and
     // reads the time.  Both hold the engine's lock, but the callback gives it
     // up around its report, so the fields they share are guarded or atomic.
-    std::mutex lock_;  // guards response_, playback_, the DSP buffer and the vis window
+    std::mutex lock_;  // guards response_, playback_, the DSP buffer, the partial frame and the vis window
     core::ComPtr<IRMAAudioDeviceResponse> response_;
     core::PlaybackRef playback_;
     // The DSP hook runs here, with room for twice the block, so a hook that
     // returns more samples than it was given stays inside memory we own.
     std::unique_ptr<char[]> dspBuffer_;
     int dspCapacity_ = 0;
+    // The start of a frame a block ended inside, for the next block.
+    std::vector<char> partialFrame_;
     // The host's spectrum and oscilloscope read exactly kVisFrames frames
     // from the pointer they are given, whatever the block holds.
     static constexpr int kVisFrames = 576;

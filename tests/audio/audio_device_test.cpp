@@ -540,6 +540,21 @@ TEST_F(AudioDeviceTest, WriteWithoutRoomIsRefusedAtOnceAndComesAgain) {
     EXPECT_EQ(device->Close(TRUE), 0);
 }
 
+// A block that ends inside a frame (1000 bytes of 24-bit mono) leaves the
+// frame's start for the next: the hooks and the DSP take whole frames, and
+// the sound stays whole and in place (cut to frames, it slid a byte a block).
+TEST_F(AudioDeviceTest, BlocksThatEndInsideAFrameLoseNoByteThroughTheDsp) {
+    ASSERT_EQ(Open(Format(48000, 1, 24, 1000)), 0);
+    host.captureWrites = true;
+    host.settings.dspActive = 1;
+    const std::string sound = Pattern(5000);  // 1666 frames and 2 bytes
+    for (size_t at = 0; at < sound.size(); at += 1000) EXPECT_EQ(Write(sound.substr(at, 1000)), 0);
+    EXPECT_EQ(host.written.size(), 4998u);
+    EXPECT_TRUE(host.written == sound.substr(0, 4998)) << "the sound written is not the engine's";
+    EXPECT_EQ(counts.dspDoSamples, 5);
+    EXPECT_EQ(device->Close(TRUE), 0);
+}
+
 // An output call of another thread that takes over a second (a slow device
 // reset, a disk writer on a slow share) makes the gate busy, not closed:
 // the block waits in the engine instead of being dropped as written, the
