@@ -230,8 +230,9 @@ bool AudioDevice::PassToHost(Playback& playback, char* block, int length) noexce
 
     int hostBytes = bytes;
     if (dsp && work) {
-        const int samples = g_module.dsp_dosamples(reinterpret_cast<short*>(work), DspSampleCount(pcm, bytes),
-                                                   pcm.bitsPerSample, pcm.channels, static_cast<int>(pcm.samplesPerSec));
+        const int samples =
+            g_module.dsp_dosamples(reinterpret_cast<short*>(work), DspSampleCount(pcm, bytes), pcm.bitsPerSample,
+                                   pcm.channels, static_cast<int>(pcm.samplesPerSec));
         hostBytes = std::clamp(BytesForSamples(pcm, std::max(samples, 0)), 0, 2 * bytes);
     }
 

@@ -107,7 +107,8 @@ bool OpenOutputModule(core::Playback& playback) noexcept {
     }
     // The output has shown its own box, if any; the playback's follows from
     // its thread, which then tells the host to stop.
-    if (playback.IsOrBecomesFailed() && playback.QueueFailureBox("Could not open output module", "Error opening module"))
+    if (playback.IsOrBecomesFailed() &&
+        playback.QueueFailureBox("Could not open output module", "Error opening module"))
         playback.Post(core::CmdStop, 0);
     return false;
 }

@@ -69,20 +69,21 @@ PlaybackState Playback::State() const noexcept {
     return state_;
 }
 
-bool Playback::Move(PlaybackState to) noexcept {
-    std::lock_guard<std::mutex> lock(lock_);
-    if (closed_.load() || !MayMove(state_, to)) return false;
+bool Playback::MoveLocked(PlaybackState to) {
+    if (!MayMove(state_, to)) return false;
     state_ = to;
     Changed();
     return true;
 }
 
+bool Playback::Move(PlaybackState to) noexcept {
+    std::lock_guard<std::mutex> lock(lock_);
+    return !closed_.load() && MoveLocked(to);
+}
+
 bool Playback::Move(PlaybackState from, PlaybackState to) noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    if (closed_.load() || state_ != from || !MayMove(state_, to)) return false;
-    state_ = to;
-    Changed();
-    return true;
+    return !closed_.load() && state_ == from && MoveLocked(to);
 }
 
 void Playback::ForceStateForTesting(PlaybackState state) noexcept {
@@ -95,16 +96,13 @@ void Playback::ForceStateForTesting(PlaybackState state) noexcept {
 bool Playback::IsOrBecomesFailed() noexcept {
     std::lock_guard<std::mutex> lock(lock_);
     if (closed_.load()) return false;
-    if (MayMove(state_, StateFailed)) {
-        state_ = StateFailed;
-        Changed();
-    }
+    MoveLocked(StateFailed);
     return state_ == StateFailed;
 }
 
 void Playback::Finish() noexcept {
     std::lock_guard<std::mutex> lock(lock_);
-    if (MayMove(state_, StateIdle)) state_ = StateIdle;
+    MoveLocked(StateIdle);
     seeksHanded_ = seeksAsked_;
     Changed();
 }

@@ -359,6 +359,8 @@ public:
 private:
     void Changed();          // lock_ held
     void PostHeldMessage();  // lock_ held
+    // The one place a state changes, as MayMove allows.  lock_ held.
+    bool MoveLocked(PlaybackState to);
 
     winamp::Out_Module* const output_;
     std::atomic<int> streamKbps_{0};

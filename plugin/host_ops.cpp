@@ -94,7 +94,8 @@ void Quit() noexcept {
     // Quit may run inside a Stop's wait; a thread still inside the engine
     // (one being ended around this Quit, or one Stop abandoned) must not
     // find the engine gone: it is left loaded then.
-    const bool threadsEnded = EarlierPlaybacksEnded(kQuitThreadWaitMs, true) && AbandonedThreadsEnded(kQuitThreadWaitMs);
+    const bool threadsEnded =
+        EarlierPlaybacksEnded(kQuitThreadWaitMs, true) && AbandonedThreadsEnded(kQuitThreadWaitMs);
     // Nor may the engine's library go while one of its threads is still in
     // the plug-in's code.
     WaitForEngineCallsToLeave();

@@ -159,9 +159,9 @@ DWORD WINAPI PlaybackThread(void* parameter) noexcept {
     }
     // Stop gave up waiting for this thread and took a reference on the
     // library for it, which goes with the thread's last step.
+    constexpr DWORD kOwnModule = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
     HMODULE self = nullptr;
-    if (abandoned && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                        reinterpret_cast<LPCSTR>(&PlaybackThread), &self))
+    if (abandoned && GetModuleHandleExA(kOwnModule, reinterpret_cast<LPCSTR>(&PlaybackThread), &self))
         FreeLibraryAndExitThread(self, 0);
     return 0;
 }
