@@ -463,8 +463,11 @@ TEST_F(Playback, LengthAndPositionAreThePlaybacksOwn) {
 TEST_F(Playback, HungStopIsAbandonedAfterFiveSecondsWithABoxAndEndsLater) {
     // The hang outlasts Stop's wait and its box by seconds, and ends within
     // the next Play's wait for it.
+    // A stream of a minute: the short WAV could end by itself before Stop,
+    // and its end's OnStop would be taken for the hung Stop's.
+    const std::string stream = "rtsp://test.invalid/stream.rm";
     engine().Control("length 60000; stophang 9000");
-    ASSERT_EQ(Play(wav), 0);
+    ASSERT_EQ(Play(stream), 0);
     boxes.Clear();
     const DWORD start = GetTickCount();
     g_module.Stop();
@@ -483,7 +486,7 @@ TEST_F(Playback, HungStopIsAbandonedAfterFiveSecondsWithABoxAndEndsLater) {
     EXPECT_EQ(ThreadHandle(), INVALID_HANDLE_VALUE);
     engine().Control("stophang 0");
 
-    EXPECT_EQ(Play(wav), 0);
+    EXPECT_EQ(Play(stream), 0);
     EXPECT_GE(GetTickCount() - start, 8900u) << "the next Play came before the hung Stop ended";
     EXPECT_EQ(engine().CountInLog("Sink.OnStop"), 1) << "the abandoned thread's Stop went through";
     g_module.Stop();

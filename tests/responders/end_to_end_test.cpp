@@ -104,7 +104,9 @@ TEST_F(Presentation, EngineErrorFindsTheDevicePausedAndClosesItAfter) {
         const std::string log = "\n" + engine().Log();
         const size_t error = log.find("\nErrorSink.ErrorOccurred");
         ASSERT_NE(error, std::string::npos) << log;
-        if (atSeek) ASSERT_LT(log.find("\nDevice.Reset"), error) << log;
+        if (atSeek) {
+            ASSERT_LT(log.find("\nDevice.Reset"), error) << log;
+        }
         const size_t pause = log.rfind("\nDevice.Pause", error), resume = log.rfind("\nDevice.Resume", error);
         ASSERT_NE(pause, std::string::npos) << log;
         EXPECT_TRUE(resume == std::string::npos || resume < pause) << "the device plays on at the report:" << log;
