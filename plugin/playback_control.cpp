@@ -206,6 +206,9 @@ void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept {
     // From here on nothing of this playback reaches the host, the output or
     // its windows, and its thread is told to stop.
     playback->Close();
+    // Once closed it posts nothing more: what it told the host is taken
+    // back now, before any box of Stop's runs a message loop.
+    TakeBackHostMessage(*playback);
     if (quitting) playback->CloseBoxes();
     EndingPlayback ending(playback);
     const DWORD start = GetTickCount();
@@ -221,7 +224,6 @@ void EndPlayback(core::PlaybackRef playback, bool quitting) noexcept {
         AbandonThread(*playback);
     }
     playback->thread.reset();
-    TakeBackHostMessage(*playback);
 }
 
 bool AbandonedThreadsEnded(DWORD timeoutMs) noexcept {
